@@ -1,0 +1,43 @@
+#include "core/model.hpp"
+
+#include "core/text.hpp"
+
+#include <cstdlib>
+
+namespace kelvo {
+
+Project Project::create(std::string name, Path main_path) {
+    Project p;
+    p.id = ProjectId::random();
+    p.name = std::move(name);
+    p.main_path = std::move(main_path);
+    p.kind = ProjectKind::Git;
+    p.worktree_dir_template = kDefaultWorktreeTemplate;
+    p.created_at = timestamp::now();
+    return p;
+}
+
+namespace {
+
+// A variable counts when it is set and valid Unicode; empty counts too.
+std::optional<std::string> env_text(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !text::is_valid_utf8(value))
+        return std::nullopt;
+    return std::string(value);
+}
+
+} // namespace
+
+AppPrefs AppPrefs::defaults() {
+    AppPrefs prefs;
+    if (auto editor = env_text("EDITOR"))
+        prefs.editor_cmd = *editor;
+    else if (auto visual = env_text("VISUAL"))
+        prefs.editor_cmd = *visual;
+    else
+        prefs.editor_cmd = "zed";
+    return prefs;
+}
+
+} // namespace kelvo

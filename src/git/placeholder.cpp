@@ -1,0 +1,1 @@
+// Removed once this library has its first source file.
