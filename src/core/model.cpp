@@ -29,15 +29,12 @@ std::optional<std::string> env_text(const char* name) {
 
 } // namespace
 
-AppPrefs AppPrefs::defaults() {
-    AppPrefs prefs;
+std::string AppPrefs::default_editor_cmd() {
     if (auto editor = env_text("EDITOR"))
-        prefs.editor_cmd = *editor;
-    else if (auto visual = env_text("VISUAL"))
-        prefs.editor_cmd = *visual;
-    else
-        prefs.editor_cmd = "zed";
-    return prefs;
+        return *editor;
+    if (auto visual = env_text("VISUAL"))
+        return *visual;
+    return "zed";
 }
 
 } // namespace kelvo

@@ -132,8 +132,10 @@ struct ThreadAgentBinding {
     friend bool operator==(const ThreadAgentBinding&, const ThreadAgentBinding&) = default;
 };
 
+// Default member values are the defaults, so AppPrefs{} reads the editor
+// from the environment at the moment it is built.
 struct AppPrefs {
-    std::string editor_cmd;
+    std::string editor_cmd = default_editor_cmd();
     std::string pi_bin = "pi";
     std::vector<std::string> pi_extra_args;
     std::string codex_bin = "codex";
@@ -145,9 +147,11 @@ struct AppPrefs {
     std::string no_proxy;
     bool default_start_pi_on_create = true;
 
-    // The defaults; editor_cmd from EDITOR, else VISUAL, else "zed", read
-    // from the environment now.
-    static AppPrefs defaults();
+    // EDITOR, else VISUAL, else "zed"; a variable counts when it is set and
+    // valid UTF-8, even when empty.
+    static std::string default_editor_cmd();
+    // The same as AppPrefs{}.
+    static AppPrefs defaults() { return AppPrefs{}; }
 
     friend bool operator==(const AppPrefs&, const AppPrefs&) = default;
 };
