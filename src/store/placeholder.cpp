@@ -1,1 +1,0 @@
-// Removed once this library has its first source file.
