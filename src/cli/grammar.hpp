@@ -14,6 +14,7 @@
 
 namespace kelvo::cli {
 
+// Where a ParseExit's text goes: standard output or standard error.
 enum class Stream { Out, Err };
 
 // The process ends here instead of running a command: help (status 0 on
@@ -47,8 +48,11 @@ struct Matches {
     std::vector<Matches> subcommand_matches; // one element when subcommand is set
 };
 
+// Why the typed value could not be built from the matches.
 enum class ExtractErrorKind { MissingSubcommand, InvalidSubcommand, MissingRequiredArgument };
 
+// The first extraction failure, with the commands reached so that it can be
+// shown with the right usage line.
 struct ExtractError {
     ExtractErrorKind kind;
     std::string message;

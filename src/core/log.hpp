@@ -19,6 +19,7 @@ namespace kelvo::log {
 // From the most verbose to the most severe.
 enum class Level { Trace, Debug, Info, Warn, Error };
 
+// A name=value pair written after the message.
 struct Field {
     std::string_view name;
     std::string value;
@@ -61,6 +62,7 @@ private:
     std::vector<Directive> m_directives;
 };
 
+// Where and how events are written, and which.
 struct Config {
     Filter filter;
     bool color = true;
