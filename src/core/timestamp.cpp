@@ -23,7 +23,8 @@ std::string format(Timestamp t, int digits) {
     std::string out(buf, static_cast<std::size_t>(n));
     if (digits > 0) {
         char frac[16];
-        std::snprintf(frac, sizeof frac, "%09lld", static_cast<long long>(tod.subseconds().count()));
+        std::snprintf(frac, sizeof frac, "%09lld",
+                      static_cast<long long>(tod.subseconds().count()));
         out += '.';
         out.append(frac, static_cast<std::size_t>(digits > 9 ? 9 : digits));
     }
@@ -133,8 +134,7 @@ std::optional<Timestamp> parse(std::string_view text) {
 
     // Whole seconds first; they cannot overflow for four-digit years.
     std::int64_t secs = std::int64_t(sys_days(date).time_since_epoch().count()) * 86'400 +
-                              *hour * 3'600 + *minute * 60 + *second -
-                              std::int64_t(offset_minutes) * 60;
+                        *hour * 3'600 + *minute * 60 + *second - std::int64_t(offset_minutes) * 60;
     // Borrow a second for the fraction so the earliest instants still fit.
     if (secs < 0 && nanos > 0) {
         secs += 1;

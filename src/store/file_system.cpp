@@ -92,9 +92,8 @@ Result<std::string, OsError> RealFileSystem::read_file(const Path& path) {
 }
 
 Result<Fd, OsError> RealFileSystem::create_exclusive(const Path& path, mode_t mode) {
-    Fd fd(retry_eintr([&] {
-        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    }));
+    Fd fd(retry_eintr(
+        [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode); }));
     if (!fd)
         return fail(OsError::last("cannot create " + shown(path)));
     return fd;

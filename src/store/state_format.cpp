@@ -55,8 +55,8 @@ OrderedJson agent_kind_json(const AgentKind& kind) {
 
 OrderedJson workspace_json(const ThreadWorkspace& workspace) {
     OrderedJson out = OrderedJson::object();
-    out["kind"] = std::holds_alternative<workspace::GitWorktree>(workspace) ? "git_worktree"
-                                                                             : "directory";
+    out["kind"] =
+        std::holds_alternative<workspace::GitWorktree>(workspace) ? "git_worktree" : "directory";
     out["path"] = path_text(workspace_path(workspace));
     return out;
 }
@@ -135,7 +135,8 @@ OrderedJson thread_json(const AgentThread& t) {
     out["project_id"] = t.project_id.to_string();
     out["title"] = t.title;
     out["workspace"] = workspace_json(t.workspace);
-    out["selected_agent"] = t.selected_agent ? agent_kind_json(*t.selected_agent) : OrderedJson(nullptr);
+    out["selected_agent"] =
+        t.selected_agent ? agent_kind_json(*t.selected_agent) : OrderedJson(nullptr);
     out["created_at"] = timestamp::format_auto(t.created_at);
     out["updated_at"] = timestamp::format_auto(t.updated_at);
     return out;
@@ -156,7 +157,8 @@ OrderedJson binding_json(const ThreadAgentBinding& b) {
     out["updated_at"] = timestamp::format_auto(b.updated_at);
     out["last_started_at"] = optional_time(b.last_started_at);
     out["last_resumed_at"] = optional_time(b.last_resumed_at);
-    out["last_exit_code"] = b.last_exit_code ? OrderedJson(*b.last_exit_code) : OrderedJson(nullptr);
+    out["last_exit_code"] =
+        b.last_exit_code ? OrderedJson(*b.last_exit_code) : OrderedJson(nullptr);
     out["last_error"] = optional_text(b.last_error);
     return out;
 }
@@ -177,9 +179,9 @@ OrderedJson document_json(const StoreData& data) {
     for (const auto& b : data.agent_bindings)
         bindings.push_back(binding_json(b));
     doc["agent_bindings"] = std::move(bindings);
-    doc["last_selected_thread_id"] =
-        data.last_selected_thread_id ? OrderedJson(data.last_selected_thread_id->to_string())
-                                     : OrderedJson(nullptr);
+    doc["last_selected_thread_id"] = data.last_selected_thread_id
+                                         ? OrderedJson(data.last_selected_thread_id->to_string())
+                                         : OrderedJson(nullptr);
     OrderedJson agents = OrderedJson::object();
     for (const auto& [path, kind] : data.worktree_agents)
         agents[path_text(path)] = agent_kind_json(kind);
@@ -204,7 +206,7 @@ std::string facility_message(const std::exception& e) {
 // beyond kMaxJsonDepth and keeps the literal of a top-level
 // "schema_version" that only parsed as a float.
 class TreeBuilder {
-public:
+  public:
     using string_t = Tree::string_t;
     using binary_t = Tree::binary_t;
 
@@ -239,7 +241,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::vector<Tree*> m_stack;
     string_t m_key;
     std::string m_pending_literal;
@@ -296,22 +298,22 @@ struct ReadError {
 // Reads records out of the value tree, remembering where it is so that a
 // type or value error can say which member it concerns.
 class RecordReader {
-public:
+  public:
     StoreData document(const Tree& v);
 
-private:
+  private:
     using Step = std::variant<std::string_view, std::size_t>;
     std::vector<Step> m_where;
 
     // Enters a member or element for as long as it lives.
     class Scope {
-    public:
+      public:
         Scope(RecordReader& r, Step step) : m_r(r) { m_r.m_where.push_back(step); }
         ~Scope() { m_r.m_where.pop_back(); }
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
 
-    private:
+      private:
         RecordReader& m_r;
     };
 
@@ -377,8 +379,8 @@ private:
     }
 
     // The member's value, or the fallback when it is missing.
-    template <class T, class F> void defaulted(const Tree& obj, std::string_view key, T& out,
-                                               F read) {
+    template <class T, class F>
+    void defaulted(const Tree& obj, std::string_view key, T& out, F read) {
         if (const Tree* v = find(obj, key)) {
             Scope scope(*this, key);
             out = read(*v);
@@ -470,8 +472,10 @@ private:
     PersistedTurnHint turn(const Tree& v) {
         const std::string& s = string(v);
         static constexpr std::pair<const char*, PersistedTurnHint> names[] = {
-            {"idle", PersistedTurnHint::Idle},         {"working", PersistedTurnHint::Working},
-            {"finished", PersistedTurnHint::Finished}, {"failed", PersistedTurnHint::Failed},
+            {"idle", PersistedTurnHint::Idle},
+            {"working", PersistedTurnHint::Working},
+            {"finished", PersistedTurnHint::Finished},
+            {"failed", PersistedTurnHint::Failed},
             {"interrupted", PersistedTurnHint::Interrupted},
         };
         for (const auto& [name, hint] : names)
@@ -520,16 +524,17 @@ private:
         expect_object(v, "an object");
         const std::string kind = required(v, "kind", [&](const Tree& x) { return string(x); });
         if (kind == "git_worktree")
-            return workspace::GitWorktree{required(v, "path", [&](const Tree& x) { return path(x); })};
+            return workspace::GitWorktree{
+                required(v, "path", [&](const Tree& x) { return path(x); })};
         if (kind == "directory")
-            return workspace::Directory{required(v, "path", [&](const Tree& x) { return path(x); })};
+            return workspace::Directory{
+                required(v, "path", [&](const Tree& x) { return path(x); })};
         unknown_variant(kind, "`git_worktree` or `directory`");
     }
 
     ProviderSessionRef provider(const Tree& v) {
         expect_object(v, "an object");
-        const std::string name =
-            required(v, "provider", [&](const Tree& x) { return string(x); });
+        const std::string name = required(v, "provider", [&](const Tree& x) { return string(x); });
         const auto session = [&] {
             return required(v, "session_id", [&](const Tree& x) { return uuid(x); });
         };
@@ -544,8 +549,7 @@ private:
             return provider::Claude{session()};
         if (name == "unsupported")
             return provider::Unsupported{};
-        unknown_variant(name,
-                        "one of `pending_identity`, `pi`, `codex`, `claude`, `unsupported`");
+        unknown_variant(name, "one of `pending_identity`, `pi`, `codex`, `claude`, `unsupported`");
     }
 
     Project project(const Tree& v) {
@@ -676,10 +680,9 @@ StoreData RecordReader::document(const Tree& v) {
         return list<ThreadAgentBinding>(x, "an array of bindings",
                                         [&](const Tree& b) { return binding(b); });
     });
-    data.last_selected_thread_id = optional(v, "last_selected_thread_id",
-                                            [&](const Tree& x) { return id<ThreadId>(x); });
-    defaulted(v, "worktree_agents", data.worktree_agents,
-              [&](const Tree& x) { return agents(x); });
+    data.last_selected_thread_id =
+        optional(v, "last_selected_thread_id", [&](const Tree& x) { return id<ThreadId>(x); });
+    defaulted(v, "worktree_agents", data.worktree_agents, [&](const Tree& x) { return agents(x); });
     data.schema_version = kSchemaVersion;
     return data;
 }
@@ -695,8 +698,8 @@ std::uint64_t stored_version(const Tree& root, const std::string& literal, std::
         return 0;
     if (it->is_number_unsigned())
         return it->get<std::uint64_t>();
-    const bool whole_digits = !literal.empty() && literal.find_first_not_of("0123456789") ==
-                                                      std::string::npos;
+    const bool whole_digits =
+        !literal.empty() && literal.find_first_not_of("0123456789") == std::string::npos;
     if (it->is_number_float() && whole_digits) {
         digits = literal.substr(std::min(literal.find_first_not_of('0'), literal.size() - 1));
         return std::numeric_limits<std::uint64_t>::max();

@@ -39,10 +39,9 @@ std::string temp_name(const Path& state_file) {
     std::string name = state_file.filename().native();
     if (!text::is_valid_utf8(name))
         name = "state.json";
-    const auto since_epoch =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::system_clock::now().time_since_epoch())
-            .count();
+    const auto since_epoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
     return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
            std::to_string(since_epoch < 0 ? 0 : since_epoch);
 }
@@ -87,8 +86,8 @@ Result<Store, StoreError> Store::open(Path state_file, FileSystem& fs,
     if (!content)
         return fail(StoreError::io(content.error()));
     if (!text::is_valid_utf8(*content))
-        return fail(StoreError::io(
-            EILSEQ, "cannot read " + text::display(state_file) + ": stream did not contain valid UTF-8"));
+        return fail(StoreError::io(EILSEQ, "cannot read " + text::display(state_file) +
+                                               ": stream did not contain valid UTF-8"));
     auto parsed = parse_state(*content);
     if (!parsed)
         return fail(std::move(parsed).error());
@@ -245,8 +244,7 @@ std::optional<AgentKind> Store::agent_for_worktree(const Path& path) const {
     return std::nullopt;
 }
 
-Result<AgentThread, StoreError> Store::create_directory_thread(const ProjectId& project,
-                                                               Path dir,
+Result<AgentThread, StoreError> Store::create_directory_thread(const ProjectId& project, Path dir,
                                                                std::optional<std::string> title) {
     auto it = std::find_if(m_data.projects.begin(), m_data.projects.end(),
                            [&](const Project& p) { return p.id == project; });
@@ -279,8 +277,7 @@ Result<AgentThread, StoreError> Store::create_directory_thread(const ProjectId& 
     return insert_thread(std::move(thread));
 }
 
-Result<AgentThread, StoreError> Store::ensure_directory_thread(const ProjectId& project,
-                                                               Path dir) {
+Result<AgentThread, StoreError> Store::ensure_directory_thread(const ProjectId& project, Path dir) {
     for (const auto& t : m_data.threads) {
         if (t.project_id == project)
             return t;

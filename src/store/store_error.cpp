@@ -27,9 +27,7 @@ StoreError StoreError::unsupported_schema(std::uint64_t found, std::uint32_t sup
 
 namespace {
 
-template <class... F> struct Overload : F... {
-    using F::operator()...;
-};
+template <class... F> struct Overload : F... { using F::operator()...; };
 template <class... F> Overload(F...) -> Overload<F...>;
 
 std::string quoted(const std::string& text) {

@@ -44,10 +44,9 @@ struct UnsupportedSchema {
 // their carried error as the one cause, so the front end shows it under
 // "Caused by:".
 class StoreError {
-public:
+  public:
     using Kind = std::variant<store_error::Io, store_error::Json, store_error::NotFound,
-                              store_error::ProviderSessionConflict,
-                              store_error::UnsupportedSchema>;
+                              store_error::ProviderSessionConflict, store_error::UnsupportedSchema>;
 
     StoreError(Kind kind) : m_kind(std::move(kind)) {}
 
@@ -75,7 +74,7 @@ public:
         return out << e.debug();
     }
 
-private:
+  private:
     Kind m_kind;
 };
 

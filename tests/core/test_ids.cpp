@@ -42,13 +42,13 @@ TEST(Ids, ParseAcceptsBothCasesAndFormatsLowerCase) {
 TEST(Ids, ParseRejectsOtherForms) {
     const char* cases[] = {
         "",
-        "0f8fad5b-d9cb-469f-a165-70867728950",    // 35 characters
-        "0f8fad5b-d9cb-469f-a165-70867728950e0",  // 37
-        "0f8fad5bd9cb469fa16570867728950e",       // no hyphens
+        "0f8fad5b-d9cb-469f-a165-70867728950",   // 35 characters
+        "0f8fad5b-d9cb-469f-a165-70867728950e0", // 37
+        "0f8fad5bd9cb469fa16570867728950e",      // no hyphens
         "{0f8fad5b-d9cb-469f-a165-70867728950e}",
         "0f8fad5b_d9cb_469f_a165_70867728950e",
         "0f8fad5b-d9cb-469f-a165-70867728950g",
-        "0f8fad5-bd9cb-469f-a165-70867728950e",   // hyphen misplaced
+        "0f8fad5-bd9cb-469f-a165-70867728950e", // hyphen misplaced
     };
     for (const char* text : cases)
         EXPECT_FALSE(Uuid::parse(text)) << text;

@@ -36,9 +36,9 @@ TEST(Timestamp, ParseRejectsMalformedAndOutOfRange) {
     const char* cases[] = {
         "",
         "2026-12-11",
-        "2026-12-11 12:00:00Z",       // space instead of T
-        "2026-12-11T12:00:00",        // no offset
-        "2026-12-11T12:00:00.Z",      // dot without digits
+        "2026-12-11 12:00:00Z",  // space instead of T
+        "2026-12-11T12:00:00",   // no offset
+        "2026-12-11T12:00:00.Z", // dot without digits
         "2026-12-11T12:00:00.1234567890Z",
         "2026-1-1T1:2:3Z",
         "26-12-11T12:00:00Z",
@@ -47,7 +47,7 @@ TEST(Timestamp, ParseRejectsMalformedAndOutOfRange) {
         "2026-13-01T00:00:00Z",
         "2026-12-11T24:00:00Z",
         "2026-12-11T12:60:00Z",
-        "2026-12-31T23:59:60Z",       // leap second
+        "2026-12-31T23:59:60Z", // leap second
         "2026-12-11T12:00:00+2:00",
         "2026-12-11T12:00:00+24:00",
         "2026-12-11T12:00:00+02:60",

@@ -177,17 +177,21 @@ TEST(StateFormat, RejectedDocuments) {
 
         // Syntax.
         {"zero bytes", "",
-         "json: parse error at line 1, column 1: syntax error while parsing value - unexpected end of input; expected '[', '{', "
+         "json: parse error at line 1, column 1: syntax error while parsing value - unexpected end "
+         "of input; expected '[', '{', "
          "or a literal"},
         {"truncated", R"({"projects": [)",
-         "json: parse error at line 1, column 15: syntax error while parsing value - unexpected end of input; expected '[', '{', "
+         "json: parse error at line 1, column 15: syntax error while parsing value - unexpected "
+         "end of input; expected '[', '{', "
          "or a literal"},
         {"trailing text", "{} x",
-         "json: parse error at line 1, column 4: syntax error while parsing value - invalid literal; last read: '{} x'; expected "
+         "json: parse error at line 1, column 4: syntax error while parsing value - invalid "
+         "literal; last read: '{} x'; expected "
          "end of input"},
         {"top level array", "[]", "json: invalid type: array, expected an object"},
         {"invalid UTF-8 in a string", "{\"x\": \"\xff\"}",
-         "json: parse error at line 1, column 8: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last "
+         "json: parse error at line 1, column 8: syntax error while parsing value - invalid "
+         "string: ill-formed UTF-8 byte; last "
          "read: '\"\xff'"},
 
         // Names of variants.
@@ -291,7 +295,8 @@ TEST(StateFormat, AcceptedVariations) {
         std::function<void(const StoreData&)> check;
     };
     const Case cases[] = {
-        {"trailing whitespace", "  {}\n\r\t \n", [](const StoreData& d) { EXPECT_EQ(d, StoreData{}); }},
+        {"trailing whitespace", "  {}\n\r\t \n",
+         [](const StoreData& d) { EXPECT_EQ(d, StoreData{}); }},
         {"project without kind is Git", projects(project().drop("kind")),
          [](const StoreData& d) { EXPECT_EQ(d.projects.at(0).kind, ProjectKind::Git); }},
         {"unknown members at every level",
@@ -313,7 +318,8 @@ TEST(StateFormat, AcceptedVariations) {
              EXPECT_EQ(timestamp::format_auto(d.projects.at(0).created_at),
                        "2026-12-11T12:00:00.500Z");
          }},
-        {"upper-case uuid", projects(project().set("id", R"("0F8FAD5B-D9CB-469F-A165-70867728950E")")),
+        {"upper-case uuid",
+         projects(project().set("id", R"("0F8FAD5B-D9CB-469F-A165-70867728950E")")),
          [](const StoreData& d) {
              EXPECT_EQ(d.projects.at(0).id.to_string(), "0f8fad5b-d9cb-469f-a165-70867728950e");
          }},
@@ -322,10 +328,9 @@ TEST(StateFormat, AcceptedVariations) {
          [](const StoreData& d) { EXPECT_TRUE(d.projects.empty()); }},
         {"worktree agent keys equal as paths",
          doc("worktree_agents", R"({"/a/b": "Pi", "/a//b/": "Codex"})"),
-         [](const StoreData& d) {
-             EXPECT_EQ(d.worktree_agents.size(), 1u);
-         }},
-        {"unit agent in object form", threads(thread().set("selected_agent", R"({"Claude": null})")),
+         [](const StoreData& d) { EXPECT_EQ(d.worktree_agents.size(), 1u); }},
+        {"unit agent in object form",
+         threads(thread().set("selected_agent", R"({"Claude": null})")),
          [](const StoreData& d) {
              EXPECT_EQ(d.threads.at(0).selected_agent, AgentKind(agent_kind::Claude{}));
          }},
@@ -421,7 +426,8 @@ TEST(StateFormat, TimestampsUseZeroThreeSixOrNineDigits) {
             read_ok(projects(project().set("created_at", std::string("\"") + in + "\"")));
         const std::string text = render_ok(read.data);
         EXPECT_NE(text.find(std::string("\"created_at\": \"") + out + "\""), std::string::npos)
-            << in << "\n" << text;
+            << in << "\n"
+            << text;
     }
 }
 

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // Every test gets its own HOME.
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir home;
     test::ScopedEnv home_env{"HOME", home.path().string()};
 
@@ -145,8 +145,7 @@ TEST_F(StoreTest, DirectoryInPlaceOfTheFileIsAnIoError) {
     auto s = Store::open_default();
     ASSERT_FALSE(s);
     EXPECT_TRUE(s.error().is<store_error::Io>());
-    EXPECT_EQ(s.error().message(),
-              "io: cannot read " + state().string() + ": Is a directory");
+    EXPECT_EQ(s.error().message(), "io: cannot read " + state().string() + ": Is a directory");
     ASSERT_EQ(s.error().causes().size(), 1u);
     EXPECT_EQ(s.error().causes()[0], "cannot read " + state().string() + ": Is a directory");
     EXPECT_TRUE(fs::is_directory(state() / "inner"));
@@ -183,7 +182,7 @@ enum class Fault {
 
 // The real file system with one step made to fail.
 class FaultyFileSystem : public RealFileSystem {
-public:
+  public:
     explicit FaultyFileSystem(std::optional<Fault> fault = std::nullopt) : m_fault(fault) {}
 
     std::vector<Path> created;
@@ -228,7 +227,7 @@ public:
         return RealFileSystem::sync_directory(dir);
     }
 
-private:
+  private:
     std::optional<Fault> m_fault;
     int m_writes = 0;
 };
@@ -315,17 +314,21 @@ TEST_F(StoreTest, FailedSavesOfOtherOperations) {
     const std::string thread_id = "16fd2706-8baf-433b-82eb-8c7fada847da";
     const std::string project_id = "0f8fad5b-d9cb-469f-a165-70867728950e";
     test::write_file(state(), R"({"schema_version": 3,
-        "projects": [{"id": ")" + project_id + R"(", "name": "app", "main_path": "/src/app",
+        "projects": [{"id": ")" + project_id +
+                                  R"(", "name": "app", "main_path": "/src/app",
             "worktree_dir_template": "t", "created_at": "2026-12-11T12:00:00Z"}],
-        "threads": [{"id": ")" + thread_id + R"(", "project_id": ")" + project_id + R"(",
+        "threads": [{"id": ")" + thread_id +
+                                  R"(", "project_id": ")" + project_id + R"(",
             "title": "app", "workspace": {"kind": "git_worktree", "path": "/src/app"},
             "created_at": "2026-12-11T12:00:00Z", "updated_at": "2026-12-11T12:00:00Z"}],
-        "agent_bindings": [{"thread_id": ")" + thread_id + R"(", "agent_key": "pi",
+        "agent_bindings": [{"thread_id": ")" +
+                                  thread_id + R"(", "agent_key": "pi",
             "agent_kind": "Pi", "provider_ref": {"provider": "unsupported"},
             "desired_process": "open", "last_turn": "idle", "generation": 0,
             "started_once": false, "created_at": "2026-12-11T12:00:00Z",
             "updated_at": "2026-12-11T12:00:00Z"}],
-        "last_selected_thread_id": ")" + thread_id + R"("})");
+        "last_selected_thread_id": ")" +
+                                  thread_id + R"("})");
     const std::string before = test::read_file(state());
     const ProjectId pid = *ProjectId::parse(project_id);
     const ThreadId tid = *ThreadId::parse(thread_id);
@@ -483,8 +486,8 @@ std::string project_json(const std::string& id, const std::string& kind, const P
            R"(", "worktree_dir_template": "t", "created_at": "2026-12-11T12:00:00Z"})";
 }
 
-std::string thread_json(const std::string& id, const std::string& project,
-                        const std::string& title, const std::string& kind, const Path& path) {
+std::string thread_json(const std::string& id, const std::string& project, const std::string& title,
+                        const std::string& kind, const Path& path) {
     return R"({"id": ")" + id + R"(", "project_id": ")" + project + R"(", "title": ")" + title +
            R"(", "workspace": {"kind": ")" + kind + R"(", "path": ")" + path.string() +
            R"("}, "created_at": "2026-12-11T12:00:00Z", "updated_at": "2026-12-11T12:00:00Z"})";
@@ -663,7 +666,8 @@ TEST_F(StoreTest, TwoProcessesAddingAtOnceLoseNothing) {
                 auto s = Store::open_default();
                 if (!s)
                     ::_exit(1);
-                const Path path = "/nonexistent/p" + std::to_string(child) + "-" + std::to_string(i);
+                const Path path =
+                    "/nonexistent/p" + std::to_string(child) + "-" + std::to_string(i);
                 if (!s->add_project(project_at(path)))
                     ::_exit(2);
             }

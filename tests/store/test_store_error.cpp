@@ -15,18 +15,26 @@ TEST(StoreError, DisplayCausesAndDebug) {
         const char* debug;
     };
     const Case cases[] = {
-        {StoreError::io(OsError{ENOENT, "cannot read /x"}), "io: cannot read /x: No such file or directory",
+        {StoreError::io(OsError{ENOENT, "cannot read /x"}),
+         "io: cannot read /x: No such file or directory",
          {"cannot read /x: No such file or directory"},
          R"(Io { code: 2, text: "cannot read /x: No such file or directory" })"},
-        {StoreError::json("missing field `title`"), "json: missing field `title`",
-         {"missing field `title`"}, R"(Json { text: "missing field `title`" })"},
+        {StoreError::json("missing field `title`"),
+         "json: missing field `title`",
+         {"missing field `title`"},
+         R"(Json { text: "missing field `title`" })"},
         {StoreError::not_found(), "project not found", {}, "NotFound"},
         {StoreError(store_error::ProviderSessionConflict{}),
-         "provider session is already bound to another thread", {}, "ProviderSessionConflict"},
-        {StoreError::unsupported_schema(4, 3), "state schema 4 is newer than supported schema 3",
-         {}, "UnsupportedSchema { found: 4, supported: 3 }"},
+         "provider session is already bound to another thread",
+         {},
+         "ProviderSessionConflict"},
+        {StoreError::unsupported_schema(4, 3),
+         "state schema 4 is newer than supported schema 3",
+         {},
+         "UnsupportedSchema { found: 4, supported: 3 }"},
         {StoreError::unsupported_schema(UINT64_MAX, 3, "100000000000000000000"),
-         "state schema 100000000000000000000 is newer than supported schema 3", {},
+         "state schema 100000000000000000000 is newer than supported schema 3",
+         {},
          "UnsupportedSchema { found: 100000000000000000000, supported: 3 }"},
     };
     for (const auto& c : cases) {
