@@ -1,0 +1,18 @@
+#pragma once
+
+// Finding the repository a worktree command works on.
+
+#include <optional>
+
+#include "core/error_chain.hpp"
+#include "core/model.hpp"
+#include "core/result.hpp"
+
+namespace kelvo::cli {
+
+// The top-level directory of the work tree containing repo (as typed), or
+// the current directory when repo is absent. The current directory is read
+// either way, so failing to read it ends the command.
+Result<Path, ErrorChain> resolve_repo(const std::optional<Path>& repo);
+
+} // namespace kelvo::cli
