@@ -1,12 +1,11 @@
 #include "cli/repo.hpp"
 
+#include "git/worktree.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <string>
-
 #include <unistd.h>
-
-#include "git/worktree.hpp"
 
 namespace kelvo::cli {
 

@@ -2,11 +2,11 @@
 
 // Finding the repository a worktree command works on.
 
-#include <optional>
-
 #include "core/error_chain.hpp"
 #include "core/model.hpp"
 #include "core/result.hpp"
+
+#include <optional>
 
 namespace kelvo::cli {
 

@@ -1,4 +1,5 @@
 #include "cli/handlers.hpp"
+
 #include "cli/output.hpp"
 #include "cli/repo.hpp"
 #include "core/text.hpp"

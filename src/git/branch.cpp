@@ -1,10 +1,10 @@
 #include "git/branch.hpp"
 
-#include <algorithm>
-#include <string_view>
-
 #include "core/text.hpp"
 #include "git/exec.hpp"
+
+#include <algorithm>
+#include <string_view>
 
 namespace kelvo::git {
 

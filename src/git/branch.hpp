@@ -2,13 +2,13 @@
 
 // Branches of a repository and the base new worktrees start from.
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "core/model.hpp"
 #include "core/result.hpp"
 #include "git/error.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace kelvo::git {
 

@@ -1,9 +1,9 @@
 #include "git/diff.hpp"
 
-#include <algorithm>
-
 #include "core/paths.hpp"
 #include "git/exec.hpp"
+
+#include <algorithm>
 
 namespace kelvo::git {
 

@@ -2,14 +2,14 @@
 
 // A work tree's status as a sorted list of changed files.
 
+#include "core/model.hpp"
+#include "core/result.hpp"
+#include "git/error.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "core/model.hpp"
-#include "core/result.hpp"
-#include "git/error.hpp"
 
 namespace kelvo::git {
 

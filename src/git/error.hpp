@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/os_error.hpp"
+
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "core/os_error.hpp"
 
 namespace kelvo::git {
 

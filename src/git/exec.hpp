@@ -4,12 +4,12 @@
 // PATH, the arguments as separate items (no shell), standard input from the
 // null device and the environment inherited unchanged.
 
-#include <string>
-#include <vector>
-
 #include "core/model.hpp"
 #include "core/result.hpp"
 #include "git/error.hpp"
+
+#include <string>
+#include <vector>
 
 namespace kelvo::git {
 

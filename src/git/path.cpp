@@ -1,10 +1,10 @@
 #include "git/path.hpp"
 
-#include <string>
-#include <vector>
-
 #include "core/paths.hpp"
 #include "core/text.hpp"
+
+#include <string>
+#include <vector>
 
 namespace kelvo::git {
 

@@ -2,9 +2,9 @@
 
 // Where the directory of a new worktree goes.
 
-#include <string_view>
-
 #include "core/model.hpp"
+
+#include <string_view>
 
 namespace kelvo::git {
 

@@ -1,13 +1,13 @@
 #include "git/worktree.hpp"
 
-#include <system_error>
-
-#include <sys/stat.h>
-
 #include "core/paths.hpp"
 #include "core/text.hpp"
 #include "git/diff.hpp"
 #include "git/exec.hpp"
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace kelvo::git {
 
@@ -122,13 +122,12 @@ std::vector<WorktreeView> parse_porcelain(std::string_view text, const Path& ref
     Pending pending;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-        std::string_view line =
-            text.substr(start, (end == std::string_view::npos ? text.size() : end) - start);
-        if (end != std::string_view::npos && !line.empty() && line.back() == '\r')
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        // Only a carriage return that comes with a newline goes.
+        if (end < text.size() && line.ends_with('\r'))
             line.remove_suffix(1);
-        start = next;
+        start = end + 1;
 
         if (line.empty()) {
             finish(pending, out, reference_dir);

@@ -3,13 +3,13 @@
 // Where a repository and its worktrees are, and adding and removing
 // worktrees, all through git.
 
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "core/model.hpp"
 #include "core/result.hpp"
 #include "git/error.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace kelvo::git {
 

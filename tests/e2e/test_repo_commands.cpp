@@ -1,9 +1,9 @@
 #include "support/fixtures.hpp"
+
 #include "support/git_repos.hpp"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace kelvo::test {
 namespace {

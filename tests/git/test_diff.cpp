@@ -2,9 +2,8 @@
 
 #include "support/fixtures.hpp"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace kelvo::git {
 namespace {

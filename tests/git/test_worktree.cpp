@@ -4,9 +4,8 @@
 #include "support/fixtures.hpp"
 #include "support/git_repos.hpp"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace kelvo::git {
 namespace {

@@ -2,10 +2,9 @@
 
 #include "support/fixtures.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
 
