@@ -42,6 +42,10 @@ struct ParseCase {
     std::vector<Entry> expected;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ParseStatus : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseStatus, Parses) {

@@ -12,6 +12,11 @@ struct PathCase {
     const char* expected;
 };
 
+// Test names (and CTest's) show the inputs rather than raw bytes.
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.repo << " | " << c.tmpl << " | " << c.branch;
+}
+
 class WorktreePath : public testing::TestWithParam<PathCase> {};
 
 TEST_P(WorktreePath, Computes) {

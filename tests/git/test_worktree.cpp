@@ -51,6 +51,10 @@ struct ParseCase {
     std::vector<View> expected;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ParsePorcelain : public testing::TestWithParam<ParseCase> {};
 
 // The reference directory does not exist, so is_main is decided as written.
