@@ -12,19 +12,45 @@ Timestamp now() {
     return time_point_cast<nanoseconds>(system_clock::now());
 }
 
+namespace {
+
+// Whole seconds since the epoch and the nanoseconds past them, worked out
+// on the counts: chrono's own floor would pass through midnight of the
+// earliest day, which a 64-bit count of nanoseconds cannot hold.
+struct Split {
+    std::int64_t seconds;
+    std::int64_t nanos; // 0 to 999'999'999
+};
+
+Split split(Timestamp t) {
+    const std::int64_t ns = t.time_since_epoch().count();
+    Split s{ns / 1'000'000'000, ns % 1'000'000'000};
+    if (s.nanos < 0) {
+        s.nanos += 1'000'000'000;
+        s.seconds -= 1;
+    }
+    return s;
+}
+
+} // namespace
+
 std::string format(Timestamp t, int digits) {
-    const auto day = floor<days>(t);
-    const year_month_day ymd{day};
-    const hh_mm_ss<nanoseconds> tod{t - day};
+    const Split s = split(t);
+    std::int64_t day = s.seconds / 86'400;
+    std::int64_t second_of_day = s.seconds % 86'400;
+    if (second_of_day < 0) {
+        second_of_day += 86'400;
+        day -= 1;
+    }
+    const year_month_day ymd{sys_days(days(day))};
     char buf[64];
     int n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d", int(ymd.year()),
-                          unsigned(ymd.month()), unsigned(ymd.day()), int(tod.hours().count()),
-                          int(tod.minutes().count()), int(tod.seconds().count()));
+                          unsigned(ymd.month()), unsigned(ymd.day()), int(second_of_day / 3'600),
+                          int(second_of_day / 60 % 60), int(second_of_day % 60));
     std::string out(buf, static_cast<std::size_t>(n));
     if (digits > 0) {
         char frac[16];
-        std::snprintf(frac, sizeof frac, "%09lld",
-                      static_cast<long long>(tod.subseconds().count()));
+        std::snprintf(frac, sizeof frac, "%09lld", static_cast<long long>(s.nanos));
         out += '.';
         out.append(frac, static_cast<std::size_t>(digits > 9 ? 9 : digits));
     }
@@ -33,7 +59,7 @@ std::string format(Timestamp t, int digits) {
 }
 
 std::string format_auto(Timestamp t) {
-    const auto sub = (t - floor<seconds>(t)).count();
+    const auto sub = split(t).nanos;
     int digits = 9;
     if (sub == 0)
         digits = 0;

@@ -77,6 +77,9 @@ TEST(Timestamp, FormatAutoUsesFewestExactDigits) {
     };
     for (const auto& [sub, expected] : cases)
         EXPECT_EQ(format_auto(Timestamp(base + sub)), expected);
+    EXPECT_EQ(format_auto(Timestamp(nanoseconds::min())), "1677-09-21T00:12:43.145224192Z");
+    EXPECT_EQ(format_auto(Timestamp(nanoseconds::max())), "2262-04-11T23:47:16.854775807Z");
+    EXPECT_EQ(format(Timestamp(nanoseconds(-1)), 3), "1969-12-31T23:59:59.999Z");
 }
 
 TEST(Timestamp, NowRoundTripsExactly) {

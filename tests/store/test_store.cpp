@@ -1,5 +1,6 @@
 #include "store/store.hpp"
 
+#include "core/log.hpp"
 #include "core/timestamp.hpp"
 #include "store/state_format.hpp"
 #include "support/fixtures.hpp"
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <set>
@@ -437,6 +440,35 @@ TEST_F(StoreTest, AddProjectFindsTheSamePathInAnyForm) {
     EXPECT_EQ(s.data().projects[0].name, "app");
     EXPECT_FALSE(s.data().projects[0].quick_base);
     EXPECT_EQ(test::read_file(state()), saved) << "nothing written";
+}
+
+TEST_F(StoreTest, AddingAProjectLogsItOnceBeforeTheSave) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    std::vector<std::string> rejected;
+    log::install(log::Config{log::Filter::parse("kelvo=info", rejected), false, out});
+    {
+        Store s = open();
+        ASSERT_TRUE(s.add_project(project_at("/src/app")));
+        ASSERT_TRUE(s.add_project(project_at("/src/app/"))); // existing: no event
+    }
+    FaultyFileSystem faulty(Fault::Rename);
+    auto s = Store::open(state(), faulty);
+    ASSERT_TRUE(s);
+    EXPECT_FALSE(s->add_project(project_at("/src/b c", "b c")));
+    log::install(log::Config{});
+
+    std::rewind(out);
+    std::string text;
+    char buf[512];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
+        text.append(buf, n);
+    std::fclose(out);
+    const auto first = text.find(" INFO kelvo_store: add project name=app path=/src/app\n");
+    const auto second = text.find(" INFO kelvo_store: add project name=b c path=/src/b c\n");
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_NE(second, std::string::npos) << "emitted although the save failed\n" << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
 TEST_F(StoreTest, AddProjectComparesMissingPathsByComponents) {
