@@ -155,6 +155,7 @@ TEST_F(StoreTest, DirectoryInPlaceOfTheFileIsAnIoError) {
 }
 
 TEST_F(StoreTest, SaveKeepsThePermissionsOfTheFileItReplaces) {
+    const mode_t umask_before = ::umask(022);
     {
         Store s = open();
         ASSERT_TRUE(s.add_project(project_at("/src/a")));
@@ -168,6 +169,7 @@ TEST_F(StoreTest, SaveKeepsThePermissionsOfTheFileItReplaces) {
     }
     EXPECT_EQ(fs::status(state()).permissions(), fs::perms(0600));
     EXPECT_EQ(open().data().projects.size(), 2u);
+    ::umask(umask_before);
 }
 
 // ------------------------------------------------------------ failing saves
@@ -415,6 +417,26 @@ TEST_F(StoreTest, ReadOnlyDataDirectoryFailsTheSaveAndKeepsTheFile) {
     EXPECT_TRUE(result.ends_with(": Permission denied|1")) << result;
     EXPECT_EQ(test::read_file(state()), before);
     EXPECT_TRUE(temp_files().empty());
+}
+
+TEST_F(StoreTest, StateFileThatCannotBeLookedAtIsAnErrorNotAnEmptyStore) {
+    {
+        Store s = open();
+        ASSERT_TRUE(s.add_project(project_at("/src/a")));
+    }
+    for (Path p = dir(); p != home.path().parent_path(); p = p.parent_path())
+        ::chmod(p.c_str(), 0755);
+    ::chmod(dir().c_str(), 0600); // listable by its owner only, searchable by nobody
+
+    const std::string result = in_unprivileged_child([] {
+        auto s = Store::open_default();
+        if (s)
+            return "opened with " + std::to_string(s->data().projects.size()) + " projects";
+        return s.error().message();
+    });
+    ::chmod(dir().c_str(), 0755);
+    EXPECT_EQ(result, "io: cannot read the status of " + state().string() + ": Permission denied");
+    EXPECT_EQ(open().data().projects.size(), 1u);
 }
 
 // ------------------------------------------------------------ operations
