@@ -1,5 +1,6 @@
 #include "cli/repo.hpp"
 
+#include "core/paths.hpp"
 #include "git/worktree.hpp"
 
 #include <cerrno>
@@ -8,8 +9,6 @@
 #include <unistd.h>
 
 namespace kelvo::cli {
-
-namespace {
 
 Result<Path, OsError> current_directory() {
     std::string buffer(PATH_MAX, '\0');
@@ -22,8 +21,6 @@ Result<Path, OsError> current_directory() {
     return Path(buffer);
 }
 
-} // namespace
-
 Result<Path, ErrorChain> resolve_repo(const std::optional<Path>& repo) {
     auto cwd = current_directory();
     if (!cwd)
@@ -32,6 +29,17 @@ Result<Path, ErrorChain> resolve_repo(const std::optional<Path>& repo) {
     if (!root)
         return fail(ErrorChain::from(root.error()));
     return std::move(root).value();
+}
+
+} // namespace kelvo::cli
+
+namespace kelvo::cli {
+
+const Project* find_repo_project(const std::vector<Project>& projects, const Path& root) {
+    for (const auto& project : projects)
+        if (paths::components_equal(project.main_path, root))
+            return &project;
+    return nullptr;
 }
 
 } // namespace kelvo::cli

@@ -7,6 +7,7 @@
 #include "core/result.hpp"
 
 #include <optional>
+#include <vector>
 
 namespace kelvo::cli {
 
@@ -14,5 +15,12 @@ namespace kelvo::cli {
 // the current directory when repo is absent. The current directory is read
 // either way, so failing to read it ends the command.
 Result<Path, ErrorChain> resolve_repo(const std::optional<Path>& repo);
+
+// The process's current directory.
+Result<Path, OsError> current_directory();
+
+// The repository's project: the first whose main path equals root component
+// by component (nothing resolved), or null.
+const Project* find_repo_project(const std::vector<Project>& projects, const Path& root);
 
 } // namespace kelvo::cli

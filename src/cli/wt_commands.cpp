@@ -2,9 +2,14 @@
 
 #include "cli/output.hpp"
 #include "cli/repo.hpp"
+#include "cli/run_pi.hpp"
+#include "core/paths.hpp"
 #include "core/text.hpp"
 #include "git/branch.hpp"
+#include "git/path.hpp"
 #include "git/worktree.hpp"
+#include "store/paths_equal.hpp"
+#include "store/store.hpp"
 
 namespace kelvo::cli {
 
@@ -12,6 +17,58 @@ namespace {
 
 const char* flag(bool value) {
     return value ? "true" : "false";
+}
+
+// What wt new takes from the repository's project, or the defaults.
+struct ProjectSettings {
+    std::string worktree_template = kDefaultWorktreeTemplate;
+    std::optional<std::string> quick_base;
+};
+
+// Reads the settings and lets the store (and its lock) go at once, so that
+// git and the agent never run while this command holds the state lock. A
+// store that cannot be opened counts as no project.
+ProjectSettings project_settings(const Path& root) {
+    ProjectSettings settings;
+    auto store = store::Store::open_default();
+    if (!store)
+        return settings;
+    if (const Project* project = find_repo_project(store->data().projects, root)) {
+        settings.worktree_template = project->worktree_dir_template;
+        settings.quick_base = project->quick_base;
+    }
+    return settings;
+}
+
+// Records the new worktree's thread through a fresh load of the store;
+// nothing is recorded without a store or a project for the repository.
+Outcome record_thread(const Path& root, const Path& worktree, const std::string& name) {
+    auto store = store::Store::open_default();
+    if (!store)
+        return {};
+    const Project* project = find_repo_project(store->data().projects, root);
+    if (!project)
+        return {};
+    auto leaf = paths::last_name(worktree);
+    std::string title = leaf && text::is_valid_utf8(*leaf) ? *leaf : name;
+    if (auto thread = store->ensure_git_thread(project->id, worktree, std::move(title)); !thread)
+        return fail(ErrorChain::from(thread.error()));
+    return {};
+}
+
+// The thread of the repository's project whose Git worktree is `path`.
+std::optional<ThreadId> thread_for_worktree(const store::Store& store, const Path& root,
+                                            const Path& path) {
+    const Project* project = find_repo_project(store.data().projects, root);
+    if (!project)
+        return std::nullopt;
+    const store::PathMatcher target(path);
+    for (const auto& thread : store.data().threads) {
+        const auto* worktree = std::get_if<workspace::GitWorktree>(&thread.workspace);
+        if (thread.project_id == project->id && worktree && target.matches(worktree->path))
+            return thread.id;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -31,11 +88,64 @@ Outcome wt_list(const WtList& cmd) {
     return {};
 }
 
-Outcome wt_new(const WtNew&) {
-    return fail(ErrorChain("not implemented yet: wt new"));
+Outcome wt_new(const WtNew& cmd) {
+    auto root = resolve_repo(cmd.repo);
+    if (!root)
+        return fail(std::move(root).error());
+    const ProjectSettings settings = project_settings(*root);
+
+    std::string base;
+    if (cmd.base) {
+        base = *cmd.base;
+    } else {
+        auto default_base = git::resolve_default_base(*root);
+        if (settings.quick_base)
+            base = *settings.quick_base;
+        else if (default_base)
+            base = *default_base;
+        else
+            return fail(ErrorChain("no base: pass --base or set quick base"));
+    }
+
+    const Path target = git::worktree_path(*root, settings.worktree_template, cmd.name);
+    print("repo  " + text::display(*root) + "\nbase  " + base + "\npath  " +
+          text::display(target) + "\n");
+    if (cmd.path_only)
+        return {};
+
+    if (auto created = git::create_worktree(*root, cmd.name, target, base, true); !created)
+        return fail(ErrorChain::from(created.error()));
+    if (auto recorded = record_thread(*root, target, cmd.name); !recorded)
+        return recorded;
+    print("created worktree " + cmd.name + " from " + base + "\n");
+
+    if (!cmd.pi)
+        return {};
+    return run_pi({target, *root, cmd.name, base}, false);
 }
-Outcome wt_remove(const WtRemove&) {
-    return fail(ErrorChain("not implemented yet: wt remove"));
+
+Outcome wt_remove(const WtRemove& cmd) {
+    auto root = resolve_repo(cmd.repo);
+    if (!root)
+        return fail(std::move(root).error());
+    auto store = store::Store::open_default();
+
+    // Found before git removes the directory, which the comparison resolves.
+    // git takes a relative path from the repository root, and so does the
+    // lookup, or the thread would outlive its worktree.
+    std::optional<ThreadId> thread;
+    if (store)
+        thread = thread_for_worktree(*store, *root, cmd.path.is_relative() ? *root / cmd.path
+                                                                           : cmd.path);
+
+    if (auto removed = git::remove_worktree(*root, cmd.path, cmd.force); !removed)
+        return fail(ErrorChain::from(removed.error()));
+    if (thread) {
+        if (auto forgotten = store->remove_thread(*thread); !forgotten)
+            return fail(ErrorChain::from(forgotten.error()));
+    }
+    print("removed " + text::display(cmd.path) + "\n");
+    return {};
 }
 
 Outcome branches(const Branches& cmd) {
