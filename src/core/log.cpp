@@ -28,18 +28,20 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
     });
 }
 
-// Outer nullopt: not a level name; inner nullopt: "off".
-std::optional<std::optional<Level>> parse_level(std::string_view text) {
+// False when the text names no level; "off" sets `level` to nullopt.
+bool parse_level(std::string_view text, std::optional<Level>& level) {
     static constexpr std::pair<std::string_view, Level> names[] = {
         {"trace", Level::Trace}, {"debug", Level::Debug}, {"info", Level::Info},
         {"warn", Level::Warn},   {"error", Level::Error},
     };
-    for (const auto& [name, level] : names)
-        if (equals_ignoring_case(text, name))
-            return std::optional<Level>(level);
-    if (equals_ignoring_case(text, "off"))
-        return std::optional<Level>();
-    return std::nullopt;
+    for (const auto& [name, value] : names) {
+        if (equals_ignoring_case(text, name)) {
+            level = value;
+            return true;
+        }
+    }
+    level.reset();
+    return equals_ignoring_case(text, "off");
 }
 
 bool valid_target(std::string_view target) {
@@ -117,17 +119,16 @@ std::optional<Config> g_config;
 std::optional<Directive> parse_directive(std::string_view text) {
     text = trim_blanks(text);
     const auto eq = text.find('=');
+    std::optional<Level> level;
     if (eq == std::string_view::npos) {
-        auto level = parse_level(text);
-        if (!level)
+        if (!parse_level(text, level))
             return std::nullopt;
-        return Directive{{}, *level};
+        return Directive{{}, level};
     }
     const auto target = trim_blanks(text.substr(0, eq));
-    auto level = parse_level(trim_blanks(text.substr(eq + 1)));
-    if (!valid_target(target) || !level)
+    if (!valid_target(target) || !parse_level(trim_blanks(text.substr(eq + 1)), level))
         return std::nullopt;
-    return Directive{std::string(target), *level};
+    return Directive{std::string(target), level};
 }
 
 Filter Filter::parse(std::string_view list, std::vector<std::string>& rejected) {
