@@ -1,6 +1,7 @@
 #include "cli/run_pi.hpp"
 
 #include "cli/output.hpp"
+#include "cli/repo.hpp"
 #include "core/process.hpp"
 #include "core/text.hpp"
 #include "git/branch.hpp"
@@ -9,8 +10,6 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace kelvo::cli {
 
@@ -84,14 +83,13 @@ Outcome run_pi(const agent::LaunchWorkspace& workspace, bool dry_run) {
 Outcome pi(const Pi& cmd) {
     // Read even when --cwd is given: a process without a current directory
     // stops here.
-    std::error_code ec;
-    Path current = std::filesystem::current_path(ec);
-    if (ec)
-        return fail(ErrorChain::from_os(OsError{ec.value(), {}}));
+    auto current = current_directory();
+    if (!current)
+        return fail(ErrorChain::from_os(current.error()));
 
     agent::LaunchWorkspace workspace;
     // As typed: relative stays relative.
-    workspace.worktree = cmd.cwd ? *cmd.cwd : current;
+    workspace.worktree = cmd.cwd ? *cmd.cwd : *current;
     if (auto main = git::main_worktree_path(workspace.worktree))
         workspace.main_repo = std::move(*main);
     else if (auto root = git::repo_root(workspace.worktree))
