@@ -67,6 +67,12 @@ bool is_white_space(std::uint32_t cp) {
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
+        // State files and git output are mostly ASCII: skip it byte by byte
+        // without the decoder.
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         std::size_t consumed;
         const std::size_t n = decode(bytes.substr(i), consumed);
         if (n == 0)
@@ -81,6 +87,10 @@ std::string lossy_utf8(std::string_view bytes) {
     out.reserve(bytes.size());
     std::size_t i = 0;
     while (i < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out += bytes[i++];
+            continue;
+        }
         std::size_t consumed;
         const std::size_t n = decode(bytes.substr(i), consumed);
         if (n == 0) {
