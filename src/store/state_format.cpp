@@ -720,6 +720,10 @@ Result<std::string, StoreError> render_state(const StoreData& data) {
 }
 
 Result<ReadState, StoreError> parse_state(std::string_view text) {
+    // The JSON lexer takes a NUL byte for the end of the text, so whatever
+    // followed would pass unchecked; JSON never holds one unescaped.
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos)
+        return fail(StoreError::json("invalid NUL byte at offset " + std::to_string(nul)));
     TreeBuilder builder;
     try {
         if (!Tree::sax_parse(text, &builder))

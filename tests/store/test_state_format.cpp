@@ -188,6 +188,8 @@ TEST(StateFormat, RejectedDocuments) {
          "json: parse error at line 1, column 4: syntax error while parsing value - invalid "
          "literal; last read: '{} x'; expected "
          "end of input"},
+        {"text after a NUL byte", std::string("{}\0{ not json", 14),
+         "json: invalid NUL byte at offset 2"},
         {"top level array", "[]", "json: invalid type: array, expected an object"},
         {"invalid UTF-8 in a string", "{\"x\": \"\xff\"}",
          "json: parse error at line 1, column 8: syntax error while parsing value - invalid "
