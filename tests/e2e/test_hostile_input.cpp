@@ -348,14 +348,14 @@ INSTANTIATE_TEST_SUITE_P(
                   [](const std::string& good) {
                       return good.substr(0, 20) + std::string(1, '\0') + good.substr(20);
                   },
-                  "Error: json: parse error"},
+                  "Error: json: invalid NUL byte at offset 20\n"},
         StateCase{"NulInsideAString",
                   [](const std::string& good) {
                       std::string out = good;
                       out.insert(out.find("\"app\"") + 2, 1, '\0');
                       return out;
                   },
-                  "Error: json: parse error"}),
+                  "Error: json: invalid NUL byte at offset "}),
     label);
 
 // ------------------------------------------------ members and size it bears
