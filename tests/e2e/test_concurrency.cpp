@@ -47,6 +47,15 @@ struct Record {
     std::optional<RunResult> result; // nullopt: killed at the deadline
 };
 
+// "{prefix}{process}-{command}", unique per command.
+std::string label(char prefix, int process, int command) {
+    std::string out(1, prefix);
+    out += std::to_string(process);
+    out += '-';
+    out += std::to_string(command);
+    return out;
+}
+
 // The value of the "path  " line that wt new prints.
 std::string printed_path(const std::string& out) {
     std::istringstream in(out);
@@ -139,17 +148,22 @@ TEST_F(Concurrency, EightProcessesLoseNothing) {
                 Record record;
                 std::size_t repo_index = static_cast<std::size_t>(percent(rng) % 2);
                 std::size_t live_index = 0;
-                if (roll < 25) {
+                if (roll < 5) {
+                    // Lists the worktrees, some half made or half removed by
+                    // others, and ensures a thread for each.
                     record.op = Op::AddProject;
-                    const Path dir =
-                        m_work / "dirs" / ("d" + std::to_string(w) + "-" + std::to_string(j));
+                    record.target = repos[repo_index].string();
+                    record.args = {"project", "add", record.target};
+                } else if (roll < 25) {
+                    record.op = Op::AddProject;
+                    const Path dir = m_work / "dirs" / label('d', w, j);
                     fs::create_directories(dir);
                     record.target = dir.string();
                     record.args = {"project", "add", record.target};
                 } else if (roll < 65 || live.empty()) {
                     record.op = Op::NewWorktree;
-                    record.args = {"wt", "new", "w" + std::to_string(w) + "-" + std::to_string(j),
-                                   "--repo", repos[repo_index].string()};
+                    record.args = {"wt", "new", label('w', w, j), "--repo",
+                                   repos[repo_index].string()};
                 } else {
                     record.op = Op::RemoveWorktree;
                     live_index = static_cast<std::size_t>(percent(rng)) % live.size();
@@ -239,6 +253,12 @@ TEST_F(Concurrency, EightProcessesLoseNothing) {
                     continue;
                 }
                 EXPECT_EQ(threads_of(r.target, project_of_path[r.target]), 1) << r.target;
+                const bool repo =
+                    std::find(repos.begin(), repos.end(), Path(r.target)) != repos.end();
+                EXPECT_NE(r.result->out.find(repo ? "existing Git project  path=" + r.target
+                                                  : "added directory project  path=" + r.target),
+                          std::string::npos)
+                    << r.result->out;
             } else if (r.op == Op::NewWorktree) {
                 made.insert(r.target);
             } else {
