@@ -55,13 +55,23 @@ void finish(Pending& pending, std::vector<WorktreeView>& out, const Path& refere
     pending = Pending{};
 }
 
+// The path git printed on a line of its own, exactly: only the line break
+// goes. Trimming white space would turn "app " into its neighbour "app",
+// and decoding would turn a name that is not UTF-8 into one that does not
+// exist.
+Path printed_path(std::string_view out) {
+    if (out.ends_with('\n'))
+        out.remove_suffix(1);
+    return Path(std::string(out));
+}
+
 } // namespace
 
 Result<Path, GitError> repo_root(const Path& dir) {
-    auto out = git(dir, {"rev-parse", "--show-toplevel"});
+    auto out = git_bytes(dir, {"rev-parse", "--show-toplevel"});
     if (!out)
         return fail(std::move(out).error());
-    return Path(std::string(text::trim(*out)));
+    return printed_path(*out);
 }
 
 bool is_inside_work_tree(const Path& dir) {
@@ -70,10 +80,10 @@ bool is_inside_work_tree(const Path& dir) {
 }
 
 Result<Path, GitError> main_worktree_path(const Path& dir) {
-    auto out = git(dir, {"rev-parse", "--path-format=absolute", "--git-common-dir"});
+    auto out = git_bytes(dir, {"rev-parse", "--path-format=absolute", "--git-common-dir"});
     if (!out)
         return fail(std::move(out).error());
-    const Path common(std::string(text::trim(*out)));
+    const Path common = printed_path(*out);
     if (paths::last_name(common) == ".git") {
         // Lexically, so that a trailing separator cannot make ".git" its own parent.
         auto parts = paths::components(common);
@@ -100,10 +110,14 @@ Result<Path, GitError> main_worktree_path(const Path& dir) {
 }
 
 Result<std::vector<WorktreeView>, GitError> list_worktrees(const Path& dir, Dirty dirty) {
-    auto out = git(dir, {"worktree", "list", "--porcelain"});
+    // Bytes, so that paths keep their exact names; branch names are text.
+    auto out = git_bytes(dir, {"worktree", "list", "--porcelain"});
     if (!out)
         return fail(std::move(out).error());
     auto worktrees = parse_porcelain(*out, dir);
+    for (auto& worktree : worktrees)
+        if (worktree.branch)
+            worktree.branch = text::lossy_utf8(*worktree.branch);
     if (dirty == Dirty::Check) {
         for (auto& worktree : worktrees) {
             if (worktree.bare)
