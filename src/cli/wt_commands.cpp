@@ -25,15 +25,29 @@ struct ProjectSettings {
     std::optional<std::string> quick_base;
 };
 
-// Reads the settings and lets the store (and its lock) go at once, so that
-// git and the agent never run while this command holds the state lock. A
-// store that cannot be opened counts as no project.
-ProjectSettings project_settings(const Path& root) {
-    ProjectSettings settings;
+// Opens the store for a command that can do without it: a store that cannot
+// be opened counts as none, except one held too long by another of our
+// processes, which exists and must not be passed over (the command would
+// take the wrong settings, or lose its record while reporting success).
+Result<std::optional<store::Store>, ErrorChain> open_optional_store() {
     auto store = store::Store::open_default();
+    if (store)
+        return std::optional<store::Store>(std::move(store).value());
+    if (store.error().lock_timed_out())
+        return fail(ErrorChain::from(store.error()));
+    return std::optional<store::Store>();
+}
+
+// Reads the settings and lets the store (and its lock) go at once, so that
+// git and the agent never run while this command holds the state lock.
+Result<ProjectSettings, ErrorChain> project_settings(const Path& root) {
+    ProjectSettings settings;
+    auto store = open_optional_store();
     if (!store)
+        return fail(std::move(store).error());
+    if (!*store)
         return settings;
-    if (const Project* project = find_repo_project(store->data().projects, root)) {
+    if (const Project* project = find_repo_project((*store)->data().projects, root)) {
         settings.worktree_template = project->worktree_dir_template;
         settings.quick_base = project->quick_base;
     }
@@ -43,7 +57,10 @@ ProjectSettings project_settings(const Path& root) {
 // Records the new worktree's thread through a fresh load of the store;
 // nothing is recorded without a store or a project for the repository.
 Outcome record_thread(const Path& root, const Path& worktree, const std::string& name) {
-    auto store = store::Store::open_default();
+    auto opened = open_optional_store();
+    if (!opened)
+        return fail(std::move(opened).error());
+    auto& store = *opened;
     if (!store)
         return {};
     const Project* project = find_repo_project(store->data().projects, root);
@@ -92,7 +109,10 @@ Outcome wt_new(const WtNew& cmd) {
     auto root = resolve_repo(cmd.repo);
     if (!root)
         return fail(std::move(root).error());
-    const ProjectSettings settings = project_settings(*root);
+    auto found = project_settings(*root);
+    if (!found)
+        return fail(std::move(found).error());
+    const ProjectSettings& settings = *found;
 
     std::string base;
     if (cmd.base) {
@@ -128,7 +148,10 @@ Outcome wt_remove(const WtRemove& cmd) {
     auto root = resolve_repo(cmd.repo);
     if (!root)
         return fail(std::move(root).error());
-    auto store = store::Store::open_default();
+    auto opened = open_optional_store();
+    if (!opened)
+        return fail(std::move(opened).error());
+    auto& store = *opened;
 
     // Found before git removes the directory, which the comparison resolves.
     // git takes a relative path from the repository root, and so does the

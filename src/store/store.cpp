@@ -62,8 +62,21 @@ Path Store::data_dir() {
     return *home / "Library" / "Application Support" / "kelvo";
 }
 
+std::chrono::milliseconds Store::lock_wait() {
+    // Whole milliseconds; anything else (or nothing) means the default.
+    const char* env = std::getenv("KELVO_LOCK_TIMEOUT_MS");
+    if (!env || !*env)
+        return kLockWait;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long ms = std::strtoull(env, &end, 10);
+    if (*end != '\0' || errno == ERANGE || *env == '-' || ms > 24ull * 3600 * 1000)
+        return kLockWait;
+    return std::chrono::milliseconds(ms);
+}
+
 Result<Store, StoreError> Store::open_default() {
-    return open(data_dir() / "state.json");
+    return open(data_dir() / "state.json", real_file_system(), lock_wait());
 }
 
 Result<Store, StoreError> Store::open(Path state_file, FileSystem& fs,

@@ -32,6 +32,10 @@ class Store {
 
     // Opens data_dir()/state.json; see open().
     static Result<Store, StoreError> open_default();
+    // How long open_default waits for the state lock: KELVO_LOCK_TIMEOUT_MS
+    // when it holds a whole number of milliseconds (at most a day), else
+    // kLockWait.
+    static std::chrono::milliseconds lock_wait();
 
     // Creates the file's directory, takes the state lock (held until the
     // Store is destroyed), and loads the file; a missing file gives the

@@ -1,5 +1,7 @@
 #include "store/store_error.hpp"
 
+#include <cerrno>
+
 namespace kelvo::store {
 
 using namespace store_error;
@@ -86,6 +88,11 @@ std::string StoreError::debug() const {
             },
         },
         m_kind);
+}
+
+bool StoreError::lock_timed_out() const {
+    const auto* io = std::get_if<store_error::Io>(&m_kind);
+    return io && io->code == ETIMEDOUT;
 }
 
 } // namespace kelvo::store

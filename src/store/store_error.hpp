@@ -59,6 +59,9 @@ class StoreError {
 
     const Kind& kind() const { return m_kind; }
     template <class T> bool is() const { return std::holds_alternative<T>(m_kind); }
+    // Another of our processes held the state lock for longer than open
+    // waits: the store exists but could not be had.
+    bool lock_timed_out() const;
 
     // "io: {}", "json: {}", "project not found",
     // "provider session is already bound to another thread",

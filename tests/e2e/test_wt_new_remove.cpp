@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -217,6 +219,33 @@ TEST_F(WtCommands, NewWithPiStartsTheAgentInTheWorktree) {
         << r.out;
     EXPECT_EQ(read_file(out), target.string() + "\nagent|main|" + repo.string() + "|" +
                                   target.string() + "\n");
+}
+
+TEST_F(WtCommands, StateLockHeldTooLongIsAnErrorNotAMissingStore) {
+    // Carrying on without the store would lose the record (or take the
+    // wrong template) and still report success.
+    register_repo();
+    ASSERT_EQ(run_kelvo({"wt", "new", "kept"}, home.path(), repo).status, 0);
+    const std::string before = read_file(state_file(home.path()));
+    const Path lock_file = state_file(home.path()).parent_path() / ".state.json.lock";
+    const int fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    const Env short_wait = {{"KELVO_LOCK_TIMEOUT_MS", "200"}};
+    const std::string report = "Error: io: timed out waiting for the state lock ";
+
+    auto created = run_kelvo({"wt", "new", "blocked"}, home.path(), repo, short_wait);
+    EXPECT_EQ(created.status, 1);
+    EXPECT_EQ(created.err.rfind(report, 0), 0u) << created.err;
+    EXPECT_FALSE(std::filesystem::exists(default_path("blocked")));
+
+    auto removed = run_kelvo({"wt", "remove", default_path("kept").string()}, home.path(), repo,
+                             short_wait);
+    EXPECT_EQ(removed.status, 1);
+    EXPECT_EQ(removed.err.rfind(report, 0), 0u) << removed.err;
+    EXPECT_TRUE(std::filesystem::is_directory(default_path("kept")));
+    ::close(fd);
+    EXPECT_EQ(read_file(state_file(home.path())), before);
 }
 
 TEST_F(WtCommands, ConcurrentNewCommandsAllRecordTheirThreads) {

@@ -742,5 +742,18 @@ TEST_F(StoreTest, TwoProcessesAddingAtOnceLoseNothing) {
     EXPECT_EQ(paths.size(), 2u * per_process);
 }
 
+TEST(StoreLockWait, TakenFromTheEnvironmentWhenItIsWholeMilliseconds) {
+    using std::chrono::milliseconds;
+    const std::pair<std::optional<std::string>, milliseconds> cases[] = {
+        {std::nullopt, kLockWait}, {"", kLockWait},          {"250", milliseconds(250)},
+        {"0", milliseconds(0)},    {"-5", kLockWait},        {"1.5", kLockWait},
+        {"12x", kLockWait},        {"99999999999999999999", kLockWait},
+    };
+    for (const auto& [value, expected] : cases) {
+        test::ScopedEnv env("KELVO_LOCK_TIMEOUT_MS", value);
+        EXPECT_EQ(Store::lock_wait(), expected) << value.value_or("(unset)");
+    }
+}
+
 } // namespace
 } // namespace kelvo::store
