@@ -43,9 +43,14 @@ class ProjectCommands : public ::testing::Test {
     // Two Git projects and a directory project; the second is named after
     // part of the first one's path.
     void write_sample() {
-        const std::string threads = "[" + thread("16fd2706-8baf-433b-82eb-8c7fada847da", P1) + "," +
-                                    thread("886313e1-3b8a-4372-9b90-0c9aee199e5d", P3) + "," +
-                                    thread("5e1c4a0e-2b3f-4c4d-8e5f-6a7b8c9d0e1f", P1) + "]";
+        // Appended piece by piece: GCC 12 warns (-Wrestrict) on "[" + string.
+        std::string threads = "[";
+        threads += thread("16fd2706-8baf-433b-82eb-8c7fada847da", P1);
+        threads += ",";
+        threads += thread("886313e1-3b8a-4372-9b90-0c9aee199e5d", P3);
+        threads += ",";
+        threads += thread("5e1c4a0e-2b3f-4c4d-8e5f-6a7b8c9d0e1f", P1);
+        threads += "]";
         write_file(state(),
                    R"({"schema_version": 3, "projects": [)" +
                        project(P1, "app", "/src/web-app", "Git", "null") + "," +
