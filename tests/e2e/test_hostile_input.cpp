@@ -451,12 +451,11 @@ TEST_F(HostileInput, LargeStateFileStillWorks) {
     EXPECT_EQ(count(saved, "\"name\": \"" + last + "\""), 1u);
 }
 
-// ------------------------------------------------------------ known faults
-// Each shows a fault of the commands and fails until it is mended; then
-// drop the DISABLED_ prefix.
+// ------------------------------------------------ paths as git prints them
 
-// git's line-based worktree listing cannot carry a path with a newline, so
-// the thread goes to the part before it ("…/p/new") and wt list shows that.
+// Not yet mended, so disabled: git's line-based worktree listing cannot
+// carry a path with a newline, so the thread goes to the part before it
+// ("…/p/new") and wt list shows that.
 TEST_F(HostileInput, DISABLED_GitRepositoryWithANewlineInItsPathGetsItsOwnThread) {
     const Path dir = make_repo(work / "p" / "new\nline");
     fs::create_directories(work / "p" / "new");
@@ -468,8 +467,8 @@ TEST_F(HostileInput, DISABLED_GitRepositoryWithANewlineInItsPathGetsItsOwnThread
     EXPECT_EQ(kelvo({"wt", "list"}, dir).out, dir.string() + "\tmain\tmain=true\tlocked=false\n");
 }
 
-// The top-level directory git prints loses its trailing white space, so the
-// commands act on the neighbour "app" instead of "app ".
+// Trimming the top-level directory git prints would make "app " its
+// neighbour "app", and the commands would act on the wrong repository.
 TEST_F(HostileInput, RepositoryWhoseNameEndsInSpaceIsNotTakenForItsNeighbour) {
     const Path spaced = make_repo(work / "q" / "app ");
     const Path neighbour = make_repo(work / "q" / "app");
@@ -483,8 +482,8 @@ TEST_F(HostileInput, RepositoryWhoseNameEndsInSpaceIsNotTakenForItsNeighbour) {
     EXPECT_EQ(git(neighbour, {"worktree", "list"}).find("/x "), std::string::npos);
 }
 
-// git's output is decoded lossily, so the project is saved under a path
-// with U+FFFD that does not exist, and then the command fails.
+// Decoded lossily, the path would be saved with U+FFFD in it: a project
+// that does not exist, left behind by a failing command.
 TEST_F(HostileInput, GitRepositoryAtANonUtf8PathLeavesTheStateAlone) {
     const Path dir = make_repo(work / "p" / "caf\xe9");
     const std::string before = read_file(state());
