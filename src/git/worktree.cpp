@@ -110,11 +110,12 @@ Result<Path, GitError> main_worktree_path(const Path& dir) {
 }
 
 Result<std::vector<WorktreeView>, GitError> list_worktrees(const Path& dir, Dirty dirty) {
-    // Bytes, so that paths keep their exact names; branch names are text.
-    auto out = git_bytes(dir, {"worktree", "list", "--porcelain"});
+    // NUL-separated bytes, so that paths keep their exact names (a newline
+    // in one would end its line); branch names are text.
+    auto out = git_bytes(dir, {"worktree", "list", "--porcelain", "-z"});
     if (!out)
         return fail(std::move(out).error());
-    auto worktrees = parse_porcelain(*out, dir);
+    auto worktrees = parse_porcelain_z(*out, dir);
     for (auto& worktree : worktrees)
         if (worktree.branch)
             worktree.branch = text::lossy_utf8(*worktree.branch);
@@ -131,15 +132,20 @@ Result<std::vector<WorktreeView>, GitError> list_worktrees(const Path& dir, Dirt
     return worktrees;
 }
 
-std::vector<WorktreeView> parse_porcelain(std::string_view text, const Path& reference_dir) {
+namespace {
+
+// The listing's records, lines ended by `separator`: a newline (where a
+// carriage return before it goes too) or, with -z, a NUL.
+std::vector<WorktreeView> parse_listing(std::string_view text, const Path& reference_dir,
+                                        char separator) {
     std::vector<WorktreeView> out;
     Pending pending;
     std::size_t start = 0;
     while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::size_t end = std::min(text.find(separator, start), text.size());
         std::string_view line = text.substr(start, end - start);
         // Only a carriage return that comes with a newline goes.
-        if (end < text.size() && line.ends_with('\r'))
+        if (separator == '\n' && end < text.size() && line.ends_with('\r'))
             line.remove_suffix(1);
         start = end + 1;
 
@@ -171,6 +177,16 @@ std::vector<WorktreeView> parse_porcelain(std::string_view text, const Path& ref
         }
     }
     return out;
+}
+
+} // namespace
+
+std::vector<WorktreeView> parse_porcelain(std::string_view text, const Path& reference_dir) {
+    return parse_listing(text, reference_dir, '\n');
+}
+
+std::vector<WorktreeView> parse_porcelain_z(std::string_view text, const Path& reference_dir) {
+    return parse_listing(text, reference_dir, '\0');
 }
 
 Result<void, GitError> create_worktree(const Path& repo, const std::string& branch,

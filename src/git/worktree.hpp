@@ -38,6 +38,10 @@ Result<std::vector<WorktreeView>, GitError> list_worktrees(const Path& dir,
 // first entry always); dirty is never set. Unknown lines are ignored.
 std::vector<WorktreeView> parse_porcelain(std::string_view text, const Path& reference_dir);
 
+// parse_porcelain() for "worktree list --porcelain -z", whose lines end in
+// NUL, so that paths may hold newlines.
+std::vector<WorktreeView> parse_porcelain_z(std::string_view text, const Path& reference_dir);
+
 // Adds a worktree at target: on a new branch starting at base, or (without
 // new_branch) checking out branch. Fails before git runs when target exists
 // or a name begins with "-"; creates target's missing parent directories.

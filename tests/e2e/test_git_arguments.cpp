@@ -105,7 +105,7 @@ std::string option_fault(const GitCall& call) {
         {"rev-parse",
          {"--show-toplevel", "--is-inside-work-tree", "--path-format=absolute",
           "--git-common-dir"}},
-        {"worktree list", {"--porcelain"}},
+        {"worktree list", {"--porcelain", "-z"}},
         {"status", {"--porcelain=v1", "-z", "--untracked-files=all"}},
         {"symbolic-ref", {"--quiet", "--short", "refs/remotes/origin/HEAD", "HEAD"}},
         {"show-ref", {"--verify", "--quiet", "refs/heads/main", "refs/heads/master"}},

@@ -101,6 +101,20 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"/x", {}, true}, {"/nonexistent//kelvo/ref/", {}, true}, {"/y", {}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ParsePorcelainZ, LinesEndInNulSoPathsKeepNewlinesAndCarriageReturns) {
+    using namespace std::string_literals;
+    const std::string text = "worktree /r/new\nline\0HEAD 0123\0branch refs/heads/main\0\0"
+                             "worktree /r/cr\r\0HEAD 0123\0detached\0locked why\nnot\0\0"s;
+    const auto views = parse_porcelain_z(text, "/nonexistent/kelvo-ref");
+    ASSERT_EQ(views.size(), 2u);
+    EXPECT_EQ(views[0].path, "/r/new\nline");
+    EXPECT_EQ(views[0].branch, "main");
+    EXPECT_TRUE(views[0].is_main);
+    EXPECT_EQ(views[1].path, "/r/cr\r");
+    EXPECT_EQ(views[1].branch, std::nullopt);
+    EXPECT_TRUE(views[1].locked);
+}
+
 TEST(ParsePorcelainMain, ExistingReferenceMarksOnlyTheEntryThatIsIt) {
     test::TempDir tmp;
     fs::create_directories(tmp / "a");
@@ -232,7 +246,7 @@ TEST_F(Worktrees, BareRepositoryWithLinkedWorktrees) {
     EXPECT_EQ(*from_linked, linked);
     const auto calls = counting.calls();
     ASSERT_EQ(calls.size() - before, 3u);
-    EXPECT_EQ(calls.back(), (std::vector<std::string>{"worktree", "list", "--porcelain"}));
+    EXPECT_EQ(calls.back(), (std::vector<std::string>{"worktree", "list", "--porcelain", "-z"}));
 }
 
 TEST_F(Worktrees, MainWorktreePathFromEverywhereInARepository) {
