@@ -36,7 +36,7 @@ struct LaunchSpec {
     friend bool operator==(const LaunchSpec&, const LaunchSpec&) = default;
 };
 
-// The spec for running `kind` in `workspace` with `prefs`. Pure: reads no
+// The LaunchSpec for running `kind` in `workspace` with `prefs`. Pure: reads no
 // files, no environment, no git. Program and arguments are copied unchecked.
 LaunchSpec launch_agent(const AppPrefs& prefs, AgentKind kind, const LaunchWorkspace& workspace);
 

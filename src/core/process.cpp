@@ -58,15 +58,21 @@ struct FileActions {
 
 Result<std::pair<Fd, Fd>, OsError> make_pipe() {
     int fds[2];
+#if defined(__linux__)
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return fail(OsError::last());
+    return std::pair{Fd(fds[0]), Fd(fds[1])};
+#else
+    // No pipe2() here: the flag is set afterwards, which is safe because
+    // this program never spawns from two threads at once.
     if (::pipe(fds) != 0)
         return fail(OsError::last());
     Fd read_end(fds[0]), write_end(fds[1]);
-    // No pipe2() on every platform; nothing else in this process spawns
-    // concurrently, so setting the flag afterwards is safe.
     for (int fd : fds)
         if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0)
             return fail(OsError::last());
     return std::pair{std::move(read_end), std::move(write_end)};
+#endif
 }
 
 // The environment for the child: ours, with the command's entries on top.
