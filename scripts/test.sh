@@ -9,7 +9,8 @@ build="$root/build/test"
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [[ "${1:-}" == "--sanitize" ]]; then
     build="$root/build/sanitize"
-    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE=ON)
+    # -O1 and line tables only: readable reports at half the compile time.
+    flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" -DKELVO_SANITIZE=ON)
 fi
 cmake -S "$root" -B "$build" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$build"
