@@ -151,8 +151,9 @@ void write_state(const fs::path& home, int projects, int threads, const fs::path
     for (int i = 0; i < projects; ++i)
         for (int j = 0; j < threads; ++j, ++t) {
             out << (t ? ",\n" : "") << "    {\n      \"id\": \"" << uuid(t, 2)
-                << "\",\n      \"project_id\": \"" << uuid(i, 1) << "\",\n      \"title\": \"Thread "
-                << j + 1 << "\",\n      \"workspace\": {\n        \"kind\": \"directory\",\n"
+                << "\",\n      \"project_id\": \"" << uuid(i, 1)
+                << "\",\n      \"title\": \"Thread " << j + 1
+                << "\",\n      \"workspace\": {\n        \"kind\": \"directory\",\n"
                 << "        \"path\": \"/nonexistent/p" << i << "/t" << j
                 << "\"\n      },\n      \"selected_agent\": null,\n"
                    "      \"created_at\": \"2026-01-01T00:00:00Z\",\n"
@@ -171,11 +172,11 @@ void print_against_floor(const char* name, const Stats& command, const Stats& fl
 std::vector<std::vector<std::string>> status_runs(const fs::path& repo, int worktrees) {
     std::vector<std::vector<std::string>> runs;
     for (int i = -1; i < worktrees; ++i) {
-        const fs::path wt = i < 0 ? repo
-                                  : repo.parent_path() /
-                                        (repo.filename().string() + "-wt" + std::to_string(i));
-        runs.push_back({"git", "-C", wt.string(), "status", "--porcelain=v1", "-z",
-                        "--untracked-files=all"});
+        const fs::path wt =
+            i < 0 ? repo
+                  : repo.parent_path() / (repo.filename().string() + "-wt" + std::to_string(i));
+        runs.push_back(
+            {"git", "-C", wt.string(), "status", "--porcelain=v1", "-z", "--untracked-files=all"});
     }
     return runs;
 }
@@ -219,13 +220,20 @@ int main(int argc, char** argv) {
     };
     const std::vector<Row> rows = {
         {"--help vs git --version", {kelvo, "--help"}, {{"git", "--version"}}, small},
-        {"branches", {kelvo, "branches"}, {toplevel, {"git", "for-each-ref",
-          "--format=%(refname:short)", "refs/heads", "refs/remotes"}}, small},
+        {"branches",
+         {kelvo, "branches"},
+         {toplevel,
+          {"git", "for-each-ref", "--format=%(refname:short)", "refs/heads", "refs/remotes"}},
+         small},
         {"default-base", {kelvo, "default-base"}, {toplevel, origin_head, has_main}, small},
-        {"wt new --path-only", {kelvo, "wt", "new", "x", "--path-only"},
-         {toplevel, origin_head, has_main}, small},
-        {"wt list (10 worktrees)", {kelvo, "wt", "list"},
-         {toplevel, {"git", "worktree", "list", "--porcelain"}}, small},
+        {"wt new --path-only",
+         {kelvo, "wt", "new", "x", "--path-only"},
+         {toplevel, origin_head, has_main},
+         small},
+        {"wt list (10 worktrees)",
+         {kelvo, "wt", "list"},
+         {toplevel, {"git", "worktree", "list", "--porcelain"}},
+         small},
     };
     for (const auto& row : rows) {
         const Stats cmd = measure(repeats, [&] { return run(row.args, row.cwd); });
@@ -233,7 +241,8 @@ int main(int argc, char** argv) {
         print_against_floor(row.name, cmd, floor);
     }
 
-    std::printf("\n== wt list: the listing against the per-worktree status runs it no longer makes\n");
+    std::printf(
+        "\n== wt list: the listing against the per-worktree status runs it no longer makes\n");
     for (const auto& [label, repo] : {std::pair{"200 files", small}, std::pair{"large", large}}) {
         const Cmds listing = {toplevel, {"git", "worktree", "list", "--porcelain"}};
         Cmds with_status = listing;
@@ -254,14 +263,14 @@ int main(int argc, char** argv) {
     for (int projects : {100, 1000, 10000}) {
         write_state(scratch / "home", projects, 10, small);
         const Stats list = measure(repeats, [&] { return run({kelvo, "project", "list"}, small); });
-        const Stats add =
-            measure(repeats, [&] { return run({kelvo, "project", "add", small.string()}, small); });
+        const Stats add = measure(repeats, [&] {
+            return run({kelvo, "project", "add", small.string()}, small);
+        });
         std::printf("%6d projects  project list %8.2f ms %7ld KiB", projects, list.median_ms,
                     list.max_rss_kb);
         if (previous_list > 0)
             std::printf(" (x%.1f)", list.median_ms / previous_list);
-        std::printf("  |  project add (existing) %8.2f ms %7ld KiB", add.median_ms,
-                    add.max_rss_kb);
+        std::printf("  |  project add (existing) %8.2f ms %7ld KiB", add.median_ms, add.max_rss_kb);
         if (previous_add > 0)
             std::printf(" (x%.1f)", add.median_ms / previous_add);
         std::printf("\n");

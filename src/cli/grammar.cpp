@@ -359,7 +359,7 @@ const CLI::App& app_at(const CLI::App& root, const std::vector<std::string>& pat
 }
 
 class Extractor {
-  public:
+public:
     using Error = ExtractError;
 
     // The selected subcommand's name and matches, one level down.
@@ -401,7 +401,7 @@ class Extractor {
         return std::exchange(arg.value, std::nullopt).has_value();
     }
 
-  private:
+private:
     Error error(ExtractErrorKind kind, std::string message) {
         return Error{kind, std::move(message), m_path};
     }

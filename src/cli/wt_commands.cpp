@@ -128,8 +128,8 @@ Outcome wt_new(const WtNew& cmd) {
     }
 
     const Path target = git::worktree_path(*root, settings.worktree_template, cmd.name);
-    print("repo  " + text::display(*root) + "\nbase  " + base + "\npath  " +
-          text::display(target) + "\n");
+    print("repo  " + text::display(*root) + "\nbase  " + base + "\npath  " + text::display(target) +
+          "\n");
     if (cmd.path_only)
         return {};
 
@@ -158,8 +158,8 @@ Outcome wt_remove(const WtRemove& cmd) {
     // lookup, or the thread would outlive its worktree.
     std::optional<ThreadId> thread;
     if (store)
-        thread = thread_for_worktree(*store, *root, cmd.path.is_relative() ? *root / cmd.path
-                                                                           : cmd.path);
+        thread = thread_for_worktree(*store, *root,
+                                     cmd.path.is_relative() ? *root / cmd.path : cmd.path);
 
     if (auto removed = git::remove_worktree(*root, cmd.path, cmd.force); !removed)
         return fail(ErrorChain::from(removed.error()));

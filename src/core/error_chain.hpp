@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// clang-format 14 cannot lay out requires-clauses.
+// clang-format off
+
 namespace kelvo {
 
 // What every command handler returns on failure: an outermost message and
@@ -41,4 +44,5 @@ private:
     std::vector<std::string> m_causes;
 };
 
+// clang-format on
 } // namespace kelvo

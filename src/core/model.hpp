@@ -70,8 +70,8 @@ struct Custom {
     friend bool operator==(const Custom&, const Custom&) = default;
 };
 } // namespace agent_kind
-using AgentKind = std::variant<agent_kind::Pi, agent_kind::Codex, agent_kind::Claude,
-                               agent_kind::Custom>;
+using AgentKind =
+    std::variant<agent_kind::Pi, agent_kind::Codex, agent_kind::Claude, agent_kind::Custom>;
 
 struct AgentThread {
     ThreadId id;

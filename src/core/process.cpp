@@ -132,8 +132,8 @@ Result<pid_t, OsError> spawn(const Command& command, FileActions& fa) {
     argv.push_back(nullptr);
     Environment env(command);
     pid_t pid;
-    const int rc = ::posix_spawnp(&pid, command.program.c_str(), &fa.actions, nullptr, argv.data(),
-                                  env.get());
+    const int rc =
+        ::posix_spawnp(&pid, command.program.c_str(), &fa.actions, nullptr, argv.data(), env.get());
     if (rc != 0)
         return fail(OsError{rc, {}});
     return pid;

@@ -45,8 +45,8 @@ struct ExitStatus {
 };
 
 struct Command {
-    std::string program;                // looked up in PATH when it has no "/"
-    std::vector<std::string> args;      // after the program name
+    std::string program;           // looked up in PATH when it has no "/"
+    std::vector<std::string> args; // after the program name
     std::optional<std::filesystem::path> cwd;
     // Set on top of the inherited environment (replacing same-named ones).
     std::vector<std::pair<std::string, std::string>> env;

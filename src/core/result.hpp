@@ -4,10 +4,13 @@
 // lacks), so that errors travel as values and reach the user in one place.
 
 #include <cassert>
+#include <optional>
 #include <type_traits>
 #include <utility>
-#include <optional>
 #include <variant>
+
+// clang-format 14 cannot lay out requires-clauses.
+// clang-format off
 
 namespace kelvo {
 
@@ -70,4 +73,5 @@ private:
     std::optional<E> m_error;
 };
 
+// clang-format on
 } // namespace kelvo

@@ -10,7 +10,7 @@ namespace kelvo::git {
 
 // Everything that can go wrong when running git, as one value.
 class GitError {
-  public:
+public:
     // No executable named "git" on the search path.
     struct GitNotFound {};
     // git ran and failed: its exit code (-1 when a signal ended it) and its
@@ -46,7 +46,7 @@ class GitError {
     // For Io the operating-system error's text; empty otherwise.
     std::vector<std::string> causes() const;
 
-  private:
+private:
     Kind m_kind;
 };
 

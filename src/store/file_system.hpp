@@ -18,7 +18,7 @@ namespace kelvo::store {
 using process::Fd;
 
 class FileSystem {
-  public:
+public:
     virtual ~FileSystem() = default;
 
     // The directory and any missing ancestors, mode 0777 before the umask.
@@ -49,7 +49,7 @@ class FileSystem {
 
 // The operating system's file system.
 class RealFileSystem : public FileSystem {
-  public:
+public:
     Result<void, OsError> create_directories(const Path& dir) override;
     Result<bool, OsError> exists(const Path& path) override;
     std::optional<mode_t> permissions(const Path& path) override;

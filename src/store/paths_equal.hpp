@@ -14,12 +14,12 @@ bool paths_equal(const Path& a, const Path& b);
 
 // paths_equal against one fixed path, canonicalising that path only once.
 class PathMatcher {
-  public:
+public:
     explicit PathMatcher(Path target);
     // paths_equal(candidate, target).
     bool matches(const Path& candidate) const;
 
-  private:
+private:
     Path m_target;
     std::optional<Path> m_canonical;
 };

@@ -206,7 +206,7 @@ std::string facility_message(const std::exception& e) {
 // beyond kMaxJsonDepth and keeps the literal of a top-level
 // "schema_version" that only parsed as a float.
 class TreeBuilder {
-  public:
+public:
     using string_t = Tree::string_t;
     using binary_t = Tree::binary_t;
 
@@ -241,7 +241,7 @@ class TreeBuilder {
         return false;
     }
 
-  private:
+private:
     std::vector<Tree*> m_stack;
     string_t m_key;
     std::string m_pending_literal;
@@ -298,22 +298,22 @@ struct ReadError {
 // Reads records out of the value tree, remembering where it is so that a
 // type or value error can say which member it concerns.
 class RecordReader {
-  public:
+public:
     StoreData document(const Tree& v);
 
-  private:
+private:
     using Step = std::variant<std::string_view, std::size_t>;
     std::vector<Step> m_where;
 
     // Enters a member or element for as long as it lives.
     class Scope {
-      public:
+    public:
         Scope(RecordReader& r, Step step) : m_r(r) { m_r.m_where.push_back(step); }
         ~Scope() { m_r.m_where.pop_back(); }
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
 
-      private:
+    private:
         RecordReader& m_r;
     };
 

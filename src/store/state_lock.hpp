@@ -17,7 +17,7 @@ namespace kelvo::store {
 inline constexpr std::chrono::milliseconds kLockWait{30'000};
 
 class StateLock {
-  public:
+public:
     // Takes an exclusive flock on lock_file (created if missing), retrying
     // until `wait` has passed; then StoreError::Io "timed out waiting for
     // the state lock {lock_file}". Where the lock file cannot be opened or
@@ -33,7 +33,7 @@ class StateLock {
 
     bool held() const { return static_cast<bool>(m_fd); }
 
-  private:
+private:
     explicit StateLock(process::Fd fd) : m_fd(std::move(fd)) {}
     process::Fd m_fd;
 };

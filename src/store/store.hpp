@@ -24,7 +24,7 @@ struct AddedProject {
 };
 
 class Store {
-  public:
+public:
     // $HOME (when set and not empty), else the user database's home
     // directory, joined with "Library/Application Support/kelvo"; "./kelvo"
     // when neither gives one.
@@ -93,7 +93,7 @@ class Store {
     // thread when it has none.
     Result<AgentThread, StoreError> ensure_directory_thread(const ProjectId& project, Path dir);
 
-  private:
+private:
     Store(Path path, StoreData data, FileSystem& fs, StateLock lock);
 
     Path m_path;

@@ -44,7 +44,7 @@ struct UnsupportedSchema {
 // their carried error as the one cause, so the front end shows it under
 // "Caused by:".
 class StoreError {
-  public:
+public:
     using Kind = std::variant<store_error::Io, store_error::Json, store_error::NotFound,
                               store_error::ProviderSessionConflict, store_error::UnsupportedSchema>;
 
@@ -77,7 +77,7 @@ class StoreError {
         return out << e.debug();
     }
 
-  private:
+private:
     Kind m_kind;
 };
 

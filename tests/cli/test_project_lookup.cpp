@@ -13,11 +13,17 @@ std::vector<Project> sample() {
 TEST(FindProject, FirstProjectWhoseNameOrPathMatches) {
     const auto projects = sample();
     const std::pair<const char*, int> cases[] = {
-        {"api", 0},      {"web-app", 0}, // the first project's path contains what the second is
-                                         // named
-        {"other", 1},    {"/src/", 0},           {"", 0}, {"API", -1}, // case-sensitive
-        {"tool", 2},     {"caf\xef\xbf\xbd", 2}, // paths are matched as their lossy text
-        {"caf\xe9", -1}, {"nothing", -1},
+        {"api", 0},
+        {"web-app", 0}, // the first project's path contains what the second is
+                        // named
+        {"other", 1},
+        {"/src/", 0},
+        {"", 0},
+        {"API", -1}, // case-sensitive
+        {"tool", 2},
+        {"caf\xef\xbf\xbd", 2}, // paths are matched as their lossy text
+        {"caf\xe9", -1},
+        {"nothing", -1},
     };
     for (const auto& [query, index] : cases) {
         const Project* found = find_project(projects, query);

@@ -22,8 +22,7 @@ TEST(ErrorChain, ReportLayouts) {
          "Error: outer\n\nCaused by:\n    line one\n    line two\n"},
         {"multi-line numbered cause", ErrorChain("outer", {"a\nb", "c"}),
          "Error: outer\n\nCaused by:\n    0: a\n       b\n    1: c\n"},
-        {"from os error", ErrorChain::from_os(OsError{EACCES, {}}),
-         "Error: Permission denied\n"},
+        {"from os error", ErrorChain::from_os(OsError{EACCES, {}}), "Error: Permission denied\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.chain.report(), c.expected) << c.name;

@@ -9,9 +9,9 @@ namespace {
 
 TEST(Paths, ComponentEquality) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"/a/b", "/a/b/", true},   {"/a//b", "/a/b", true},   {"/a/./b", "/a/b", true},
-        {"./a", "a", false},       {"/a/../b", "/b", false},  {"/A", "/a", false},
-        {"a/b", "/a/b", false},    {"/", "//", true},         {"/a/b/.", "/a/b", true},
+        {"/a/b", "/a/b/", true}, {"/a//b", "/a/b", true},  {"/a/./b", "/a/b", true},
+        {"./a", "a", false},     {"/a/../b", "/b", false}, {"/A", "/a", false},
+        {"a/b", "/a/b", false},  {"/", "//", true},        {"/a/b/.", "/a/b", true},
     };
     for (const auto& [a, b, equal] : cases)
         EXPECT_EQ(components_equal(a, b), equal) << a << " vs " << b;

@@ -29,7 +29,9 @@ TEST(Process, StandardInputIsTheNullDevice) {
 
 TEST(Process, WorkingDirectoryAndEnvironment) {
     test::TempDir dir;
-    auto out = run_captured({"sh", {"-c", "pwd; echo \"$KELVO_X\""}, dir.path(),
+    auto out = run_captured({"sh",
+                             {"-c", "pwd; echo \"$KELVO_X\""},
+                             dir.path(),
                              {{"KELVO_X", "first"}, {"KELVO_X", "second"}}});
     ASSERT_TRUE(out);
     EXPECT_EQ(out->out, dir.path().string() + "\nsecond\n");

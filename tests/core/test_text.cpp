@@ -18,11 +18,17 @@ TEST(Text, Utf8Validation) {
 TEST(Text, LossyReplacesEachMaximalSubpart) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain", "plain"},
-        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-        {"\xE2\x82" "x", "\xEF\xBF\xBD" "x"},             // truncated sequence: one U+FFFD
-        {"\xF0\x9F\x98", "\xEF\xBF\xBD"},                  // truncated at end
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"\xE2\x82"
+         "x",
+         "\xEF\xBF\xBD"
+         "x"},                            // truncated sequence: one U+FFFD
+        {"\xF0\x9F\x98", "\xEF\xBF\xBD"}, // truncated at end
         {"\xC3\xA9\xC3", "\xC3\xA9\xEF\xBF\xBD"},
-        {"\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},          // lone continuations each
+        {"\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // lone continuations each
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(lossy_utf8(in), out);

@@ -94,7 +94,7 @@ bool mentions_git_lock(const RunResult& r) {
 }
 
 class Concurrency : public testing::Test {
-  protected:
+protected:
     void SetUp() override { use_hermetic_git(); }
 
     TempDir m_home;

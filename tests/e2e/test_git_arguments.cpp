@@ -40,7 +40,7 @@ std::string shell_quote(const std::string& text) {
 // A `git` that appends one NUL-separated record per invocation (working
 // directory, argument count, arguments) to a log, then execs the real git.
 class GitLog {
-  public:
+public:
     explicit GitLog(const Path& dir) : m_log(dir / "git.log") {
         fs::create_directories(dir / "bin");
         const std::string log = shell_quote(m_log.string());
@@ -61,7 +61,7 @@ class GitLog {
     std::vector<GitCall> recent() const { return parse(m_mark); }
     void mark() { m_mark = parse(0).size(); }
 
-  private:
+private:
     std::vector<GitCall> parse(std::size_t skip) const {
         std::vector<GitCall> out;
         if (!fs::exists(m_log))
@@ -141,7 +141,7 @@ std::string option_fault(const GitCall& call) {
 }
 
 class GitArguments : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         use_hermetic_git();
         repo = make_repo(work / "src" / "app");

@@ -61,7 +61,7 @@ bool temp_files_left(const Path& state) {
 
 // A repository registered as a project, under its own HOME.
 class HostileInput : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         use_hermetic_git();
         repo = make_repo(work / "src" / "app");

@@ -40,8 +40,8 @@ TEST_F(ProjectAdd, RegistersRepositoryWithAThreadPerWorktreeOnce) {
     auto first = run_kelvo({"project", "add", repo.string()}, home.path());
     ASSERT_EQ(first.status, 0) << first.err;
     const std::string line = result_line(first.out);
-    EXPECT_TRUE(std::regex_match(line, std::regex("added Git project  path=" + repo.string() +
-                                                  "  id=[0-9a-f-]{36}\n")))
+    EXPECT_TRUE(std::regex_match(
+        line, std::regex("added Git project  path=" + repo.string() + "  id=[0-9a-f-]{36}\n")))
         << line;
 
     json state = read_state(home.path());
@@ -54,7 +54,8 @@ TEST_F(ProjectAdd, RegistersRepositoryWithAThreadPerWorktreeOnce) {
     EXPECT_EQ(titles, (std::vector<std::string>{"app", "wt-one", "wt-two"}));
     EXPECT_EQ(state["threads"][1]["workspace"]["kind"], "git_worktree");
 
-    auto second = run_kelvo({"project", "add", repo.string(), "--quick-base", "other"}, home.path());
+    auto second =
+        run_kelvo({"project", "add", repo.string(), "--quick-base", "other"}, home.path());
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out.rfind("existing Git project  path=" + repo.string(), 0), 0u) << second.out;
     EXPECT_EQ(id_of(second.out), id_of(line));
@@ -91,11 +92,11 @@ TEST_F(ProjectAdd, PlainDirectoryGetsOneDirectoryThread) {
     for (int run = 0; run < 2; ++run) {
         auto r = run_kelvo({"project", "add", (work / "notes").string()}, home.path());
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(result_line(r.out).rfind(std::string(run ? "existing" : "added") +
-                                               " directory project  path=" +
-                                               (work / "notes").string(),
-                                           0),
-                  0u)
+        EXPECT_EQ(
+            result_line(r.out).rfind(std::string(run ? "existing" : "added") +
+                                         " directory project  path=" + (work / "notes").string(),
+                                     0),
+            0u)
             << r.out;
     }
     json state = read_state(home.path());
@@ -150,9 +151,9 @@ TEST_F(ProjectAdd, QuickBaseFromOptionOrDefaultBase) {
 
     ASSERT_EQ(run_kelvo({"project", "add", with_main.string()}, home.path()).status, 0);
     ASSERT_EQ(run_kelvo({"project", "add", trunk.string()}, home.path()).status, 0);
-    ASSERT_EQ(
-        run_kelvo({"project", "add", explicit_base.string(), "--quick-base=dev"}, home.path()).status,
-        0);
+    ASSERT_EQ(run_kelvo({"project", "add", explicit_base.string(), "--quick-base=dev"}, home.path())
+                  .status,
+              0);
     json state = read_state(home.path());
     EXPECT_EQ(state["projects"][0]["quick_base"], "main");
     EXPECT_TRUE(state["projects"][1]["quick_base"].is_null());
@@ -163,15 +164,15 @@ TEST_F(ProjectAdd, LogLineComesBeforeTheResultLine) {
     std::filesystem::create_directories(work / "logged");
     auto plain = run_kelvo({"project", "add", (work / "logged").string()}, home.path());
     ASSERT_EQ(plain.status, 0) << plain.err;
-    const std::regex layout("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z  INFO kelvo_store: "
-                            "add project name=logged path=" +
-                            (work / "logged").string() +
-                            "\nadded directory project  path=.*\n");
+    const std::regex layout(
+        "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z  INFO kelvo_store: "
+        "add project name=logged path=" +
+        (work / "logged").string() + "\nadded directory project  path=.*\n");
     EXPECT_TRUE(std::regex_match(plain.out, layout)) << plain.out;
 
     std::filesystem::create_directories(work / "coloured");
-    auto coloured =
-        run_kelvo({"project", "add", (work / "coloured").string()}, home.path(), {}, {{"NO_COLOR", ""}});
+    auto coloured = run_kelvo({"project", "add", (work / "coloured").string()}, home.path(), {},
+                              {{"NO_COLOR", ""}});
     ASSERT_EQ(coloured.status, 0) << coloured.err;
     EXPECT_NE(coloured.out.find("\x1b["), std::string::npos) << coloured.out;
 }

@@ -31,7 +31,7 @@ std::string thread(const std::string& id, const std::string& project_id) {
 }
 
 class ProjectCommands : public ::testing::Test {
-  protected:
+protected:
     TempDir home;
 
     Path state() const { return state_file(home.path()); }

@@ -54,9 +54,9 @@ TEST_F(RepoCommands, WtListShowsBranchMainAndLocked) {
     EXPECT_EQ(ok({"wt", "list"}, repo / "sub dir"), expected);
 
     // The main flag follows the directory the listing is made from.
-    EXPECT_EQ(ok({"wt", "list"}, linked),
-              line(repo, "main", false, false) + line(linked, "feature/ü", true, false) +
-                  line(detached, "detached", false, true));
+    EXPECT_EQ(ok({"wt", "list"}, linked), line(repo, "main", false, false) +
+                                              line(linked, "feature/ü", true, false) +
+                                              line(detached, "detached", false, true));
 }
 
 TEST_F(RepoCommands, WtListFromAWorktreeOfABareRepository) {
@@ -86,8 +86,8 @@ TEST_F(RepoCommands, DefaultBaseOrNone) {
 }
 
 TEST_F(RepoCommands, FailuresOutsideARepository) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"wt", "list"}, {"branches"}, {"default-base"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"wt", "list"}, {"branches"}, {"default-base"}}) {
         const auto result = kelvo(args, m_tmp.path());
         EXPECT_EQ(result.status, 1) << args[0];
         EXPECT_EQ(result.out, "") << args[0];

@@ -219,7 +219,7 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 }
 
 class SaveFault : public testing::TestWithParam<Fault> {
-  protected:
+protected:
     void SetUp() override {
         use_hermetic_git();
         if (!strace_usable())

@@ -33,7 +33,9 @@ protected:
         auto r = run_kelvo({"project", "add", repo.string()}, home.path());
         ASSERT_EQ(r.status, 0) << r.err;
     }
-    Path default_path(const std::string& leaf) const { return work / "src" / "worktrees" / "app" / leaf; }
+    Path default_path(const std::string& leaf) const {
+        return work / "src" / "worktrees" / "app" / leaf;
+    }
 
     TempDir home;
     TempDir work;
@@ -85,7 +87,9 @@ TEST_F(WtCommands, QuickBaseIsUsedOverOriginsDefault) {
     const Path clone = work / "clone";
     git(work.path(), {"clone", "-q", origin.string(), clone.string()});
     git(clone, {"branch", "develop"});
-    ASSERT_EQ(run_kelvo({"project", "add", clone.string(), "--quick-base", "develop"}, home.path()).status, 0);
+    ASSERT_EQ(run_kelvo({"project", "add", clone.string(), "--quick-base", "develop"}, home.path())
+                  .status,
+              0);
 
     auto def = run_kelvo({"default-base"}, home.path(), clone);
     EXPECT_EQ(def.out, "origin/main\n");
@@ -125,7 +129,8 @@ TEST_F(WtCommands, FailuresRecordNoThread) {
 
     auto occupied = run_kelvo({"wt", "new", "occupied"}, home.path(), repo);
     EXPECT_EQ(occupied.status, 1);
-    EXPECT_EQ(occupied.err, "Error: path already exists: " + default_path("occupied").string() + "\n");
+    EXPECT_EQ(occupied.err,
+              "Error: path already exists: " + default_path("occupied").string() + "\n");
 
     auto taken = run_kelvo({"wt", "new", "taken"}, home.path(), repo);
     EXPECT_EQ(taken.status, 1);
@@ -203,9 +208,10 @@ TEST_F(WtCommands, RelativeRemovePathIsTakenFromTheRepositoryRoot) {
 TEST_F(WtCommands, NewWithPiStartsTheAgentInTheWorktree) {
     register_repo();
     const Path bin = work / "bin";
-    write_file(bin / "pi", "#!/bin/sh\npwd > \"$KELVO_TEST_OUT\"\n"
-                           "echo \"$KELVO_BRANCH|$KELVO_QUICK_BASE|$KELVO_MAIN_REPO|$KELVO_WORKTREE\" "
-                           ">> \"$KELVO_TEST_OUT\"\n");
+    write_file(bin / "pi",
+               "#!/bin/sh\npwd > \"$KELVO_TEST_OUT\"\n"
+               "echo \"$KELVO_BRANCH|$KELVO_QUICK_BASE|$KELVO_MAIN_REPO|$KELVO_WORKTREE\" "
+               ">> \"$KELVO_TEST_OUT\"\n");
     ::chmod((bin / "pi").c_str(), 0755);
     const Path out = work / "pi.out";
     const std::string path = bin.string() + ":" + std::getenv("PATH");
@@ -217,8 +223,8 @@ TEST_F(WtCommands, NewWithPiStartsTheAgentInTheWorktree) {
                          target.string() + "\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(read_file(out), target.string() + "\nagent|main|" + repo.string() + "|" +
-                                  target.string() + "\n");
+    EXPECT_EQ(read_file(out),
+              target.string() + "\nagent|main|" + repo.string() + "|" + target.string() + "\n");
 }
 
 TEST_F(WtCommands, StateLockHeldTooLongIsAnErrorNotAMissingStore) {
@@ -239,8 +245,8 @@ TEST_F(WtCommands, StateLockHeldTooLongIsAnErrorNotAMissingStore) {
     EXPECT_EQ(created.err.rfind(report, 0), 0u) << created.err;
     EXPECT_FALSE(std::filesystem::exists(default_path("blocked")));
 
-    auto removed = run_kelvo({"wt", "remove", default_path("kept").string()}, home.path(), repo,
-                             short_wait);
+    auto removed =
+        run_kelvo({"wt", "remove", default_path("kept").string()}, home.path(), repo, short_wait);
     EXPECT_EQ(removed.status, 1);
     EXPECT_EQ(removed.err.rfind(report, 0), 0u) << removed.err;
     EXPECT_TRUE(std::filesystem::is_directory(default_path("kept")));

@@ -56,33 +56,43 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ParseStatus,
     testing::Values(
         ParseCase{"Empty", "", {}},
-        ParseCase{"LastEntryWithoutNul", " M a\0 M b"s, {{"a", {}, K::Modified}, {"b", {}, K::Modified}}},
-        ParseCase{"WorktreeSideOnly", " M m\0 D d\0"s, {{"d", {}, K::Deleted}, {"m", {}, K::Modified}}},
-        ParseCase{"UntrackedOneByOne", "?? dir/u2\0?? dir/u1\0"s,
+        ParseCase{
+            "LastEntryWithoutNul", " M a\0 M b"s, {{"a", {}, K::Modified}, {"b", {}, K::Modified}}},
+        ParseCase{
+            "WorktreeSideOnly", " M m\0 D d\0"s, {{"d", {}, K::Deleted}, {"m", {}, K::Modified}}},
+        ParseCase{"UntrackedOneByOne",
+                  "?? dir/u2\0?? dir/u1\0"s,
                   {{"dir/u1", {}, K::Untracked}, {"dir/u2", {}, K::Untracked}}},
         ParseCase{"IgnoredSkipped", "!! ignored\0 M kept\0"s, {{"kept", {}, K::Modified}}},
-        ParseCase{"RenameConsumesItsSource", "R  new\0old\0 M z\0"s,
+        ParseCase{"RenameConsumesItsSource",
+                  "R  new\0old\0 M z\0"s,
                   {{"new", "old", K::Renamed}, {"z", {}, K::Modified}}},
-        ParseCase{"RenameAtEndWithoutSource", " M a\0R  new"s,
+        ParseCase{"RenameAtEndWithoutSource",
+                  " M a\0R  new"s,
                   {{"a", {}, K::Modified}, {"new", {}, K::Renamed}}},
         ParseCase{"RenameAtEndBeforeFinalNul", "R  new\0"s, {{"new", {}, K::Renamed}}},
-        ParseCase{"EmptySourceIsConsumed", "C  copy\0\0 M x\0"s,
+        ParseCase{"EmptySourceIsConsumed",
+                  "C  copy\0\0 M x\0"s,
                   {{"copy", {}, K::Copied}, {"x", {}, K::Modified}}},
         ParseCase{"WorktreeSideRename", " R new\0old\0"s, {{"new", "old", K::Renamed}}},
         ParseCase{"ShortPiecesSkipped", "M \0M  \0?? \0 M ok\0"s, {{"ok", {}, K::Modified}}},
         // Byte 3 inside a two-byte character: not a well-formed entry.
         ParseCase{"PathStartsMidCharacter", "M \xc3\xa9\0 M ok\0"s, {{"ok", {}, K::Modified}}},
-        ParseCase{"SpacesAndNewlinesStayWhole", "?? a b\nc\0 M \"q\"\0"s,
+        ParseCase{"SpacesAndNewlinesStayWhole",
+                  "?? a b\nc\0 M \"q\"\0"s,
                   {{"\"q\"", {}, K::Modified}, {"a b\nc", {}, K::Untracked}}},
         // Component-wise: "d" is a leading part of "d/f", so it sorts before
         // "d-x" although '-' < '/' byte-wise.
-        ParseCase{"ComponentOrder", "?? d-x\0?? d/f\0?? d\0?? D\0"s,
+        ParseCase{"ComponentOrder",
+                  "?? d-x\0?? d/f\0?? d\0?? D\0"s,
                   {{"D", {}, K::Untracked},
                    {"d", {}, K::Untracked},
                    {"d/f", {}, K::Untracked},
                    {"d-x", {}, K::Untracked}}},
-        ParseCase{"EqualPathsKeepOrder", "MM same\0?? same\0A  other\0"s,
-                  {{"other", {}, K::Added}, {"same", {}, K::Modified}, {"same", {}, K::Untracked}}}),
+        ParseCase{
+            "EqualPathsKeepOrder",
+            "MM same\0?? same\0A  other\0"s,
+            {{"other", {}, K::Added}, {"same", {}, K::Modified}, {"same", {}, K::Untracked}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseStatus, KeepsBothStatusLetters) {
@@ -94,15 +104,18 @@ TEST(ParseStatus, KeepsBothStatusLetters) {
 
 TEST(ParseStatus, ClassifiesEveryLetterPair) {
     const std::vector<std::pair<const char*, K>> table = {
-        {"??", K::Untracked},  {"AA", K::Added},      {"AM", K::Added},      {"A ", K::Added},
-        {"AC", K::Copied},     {"AD", K::Deleted},    {"AR", K::Renamed},    {"AU", K::Conflicted},
-        {"D ", K::Deleted},    {"DM", K::Deleted},    {"DC", K::Copied},     {"DR", K::Renamed},
-        {"DD", K::Conflicted}, {"DU", K::Conflicted}, {"UD", K::Conflicted}, {"UA", K::Conflicted},
-        {"UU", K::Conflicted}, {"R ", K::Renamed},    {"RM", K::Renamed},    {"MR", K::Renamed},
-        {"C ", K::Copied},     {"CM", K::Copied},     {" A", K::Added},      {"MA", K::Added},
-        {" C", K::Copied},     {" D", K::Deleted},    {"MD", K::Deleted},    {"T ", K::TypeChanged},
-        {" T", K::TypeChanged}, {"MT", K::TypeChanged}, {"M ", K::Modified}, {" M", K::Modified},
-        {"MM", K::Modified},   {"  ", K::Modified},
+        {"??", K::Untracked},   {"AA", K::Added},       {"AM", K::Added},
+        {"A ", K::Added},       {"AC", K::Copied},      {"AD", K::Deleted},
+        {"AR", K::Renamed},     {"AU", K::Conflicted},  {"D ", K::Deleted},
+        {"DM", K::Deleted},     {"DC", K::Copied},      {"DR", K::Renamed},
+        {"DD", K::Conflicted},  {"DU", K::Conflicted},  {"UD", K::Conflicted},
+        {"UA", K::Conflicted},  {"UU", K::Conflicted},  {"R ", K::Renamed},
+        {"RM", K::Renamed},     {"MR", K::Renamed},     {"C ", K::Copied},
+        {"CM", K::Copied},      {" A", K::Added},       {"MA", K::Added},
+        {" C", K::Copied},      {" D", K::Deleted},     {"MD", K::Deleted},
+        {"T ", K::TypeChanged}, {" T", K::TypeChanged}, {"MT", K::TypeChanged},
+        {"M ", K::Modified},    {" M", K::Modified},    {"MM", K::Modified},
+        {"  ", K::Modified},
     };
     for (const auto& [letters, kind] : table) {
         const auto files = parse_porcelain_status(std::string(letters) + " f");

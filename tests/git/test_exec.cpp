@@ -33,14 +33,17 @@ TEST_F(Exec, ReturnsOutputWithItsNewline) {
 
 TEST_F(Exec, InvalidUtf8IsReplacedOnlyInText) {
     const auto repo = test::make_repo(m_tmp / "repo");
-    test::write_file(repo / "blob", "a\xff" "b\n");
+    test::write_file(repo / "blob", "a\xff"
+                                    "b\n");
     const std::string id(text::trim(test::git(repo, {"hash-object", "-w", "blob"})));
     const auto bytes = git_bytes(repo, {"cat-file", "blob", id});
     ASSERT_TRUE(bytes);
-    EXPECT_EQ(*bytes, "a\xff" "b\n");
+    EXPECT_EQ(*bytes, "a\xff"
+                      "b\n");
     const auto text = git(repo, {"cat-file", "blob", id});
     ASSERT_TRUE(text);
-    EXPECT_EQ(*text, "a\xef\xbf\xbd" "b\n");
+    EXPECT_EQ(*text, "a\xef\xbf\xbd"
+                     "b\n");
 }
 
 TEST_F(Exec, NonZeroExitCarriesCodeAndTrimmedStderr) {

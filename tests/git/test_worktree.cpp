@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"UnknownAndStrayLinesIgnored",
                   "branch refs/heads/stray\n\nworktree\nprunable gone\nworktree /a\nbare x\n",
                   {{"/a", {}, true}}},
-        ParseCase{"PathTakenVerbatim", "worktree  /two spaces/ü\n\nworktree \n",
+        ParseCase{"PathTakenVerbatim",
+                  "worktree  /two spaces/ü\n\nworktree \n",
                   {{" /two spaces/ü", {}, true}, {"", {}}}},
         // The reference as written matches a later entry too.
         ParseCase{"ReferenceMatchedAsWritten",

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 // Every test gets its own HOME.
 class StoreTest : public ::testing::Test {
-  protected:
+protected:
     test::TempDir home;
     test::ScopedEnv home_env{"HOME", home.path().string()};
 
@@ -187,7 +187,7 @@ enum class Fault {
 
 // The real file system with one step made to fail.
 class FaultyFileSystem : public RealFileSystem {
-  public:
+public:
     explicit FaultyFileSystem(std::optional<Fault> fault = std::nullopt) : m_fault(fault) {}
 
     std::vector<Path> created;
@@ -232,7 +232,7 @@ class FaultyFileSystem : public RealFileSystem {
         return RealFileSystem::sync_directory(dir);
     }
 
-  private:
+private:
     std::optional<Fault> m_fault;
     int m_writes = 0;
 };
@@ -745,9 +745,10 @@ TEST_F(StoreTest, TwoProcessesAddingAtOnceLoseNothing) {
 TEST(StoreLockWait, TakenFromTheEnvironmentWhenItIsWholeMilliseconds) {
     using std::chrono::milliseconds;
     const std::pair<std::optional<std::string>, milliseconds> cases[] = {
-        {std::nullopt, kLockWait}, {"", kLockWait},          {"250", milliseconds(250)},
-        {"0", milliseconds(0)},    {"-5", kLockWait},        {"1.5", kLockWait},
-        {"12x", kLockWait},        {"99999999999999999999", kLockWait},
+        {std::nullopt, kLockWait},  {"", kLockWait},
+        {"250", milliseconds(250)}, {"0", milliseconds(0)},
+        {"-5", kLockWait},          {"1.5", kLockWait},
+        {"12x", kLockWait},         {"99999999999999999999", kLockWait},
     };
     for (const auto& [value, expected] : cases) {
         test::ScopedEnv env("KELVO_LOCK_TIMEOUT_MS", value);

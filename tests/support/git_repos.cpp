@@ -74,9 +74,11 @@ FakeGit::FakeGit(const Path& dir, const std::string& body) : m_dir(dir) {
     std::filesystem::create_directories(m_dir / "calls");
     const std::string calls = shell_quote((m_dir / "calls").string());
     write_file(m_dir / "git", "#!/bin/sh\n"
-                              "n=$(ls " + calls + " | wc -l)\n"
-                              "printf '%s\\0' \"$@\" > " + calls + "/$((n + 0))\n" +
-                                  body + "\n");
+                              "n=$(ls " +
+                                  calls +
+                                  " | wc -l)\n"
+                                  "printf '%s\\0' \"$@\" > " +
+                                  calls + "/$((n + 0))\n" + body + "\n");
     std::filesystem::permissions(m_dir / "git", std::filesystem::perms::owner_all);
     const char* old = std::getenv("PATH");
     m_path = std::make_unique<ScopedEnv>("PATH", m_dir.string() + ":" + (old ? old : ""));

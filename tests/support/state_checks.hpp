@@ -63,7 +63,7 @@ using Clock = std::chrono::steady_clock;
 // output collected in unlinked temporary files rather than pipes so that
 // any number can run at once and a killed one leaves nothing to drain.
 class KelvoProcess {
-  public:
+public:
     KelvoProcess(const std::vector<std::string>& args, const Path& home,
                  const std::optional<Path>& cwd = std::nullopt, const Env& env = {});
     ~KelvoProcess();
@@ -79,7 +79,7 @@ class KelvoProcess {
     // Whether the child ended by a signal (valid after a wait).
     bool signalled() const { return m_signalled; }
 
-  private:
+private:
     RunResult collect(int status);
 
     pid_t m_pid = -1;
