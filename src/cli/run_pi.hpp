@@ -7,7 +7,7 @@
 
 namespace kelvo::cli {
 
-// Prints the "program", "cwd" and (sorted) "env" lines of Pi's launch spec
+// Prints the "program", "cwd" and (sorted) "env" lines of Pi's LaunchSpec
 // under the default preferences; then, unless dry_run, runs Pi in the
 // foreground with the terminal inherited and waits for it. Fails with
 // "spawn pi" (the OS error as cause) or "pi exited with {status}".
